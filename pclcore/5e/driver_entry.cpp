@@ -1,0 +1,99 @@
+#include "pclcore/5e/driver_entry.h"
+
+#include <array>
+
+#include "kvplat/kernel.h"
+#include "pclcore/5e/device_instance.h"
+
+namespace kv5e {
+namespace {
+
+HINSTANCE g_instance = nullptr;
+FD_GLYPHSET* g_glyphSet = nullptr;
+
+// Entry points whose work comes with printing, drawing and text refuse the
+// call until they are built, as a driver refuses what it cannot do.
+LONG_PTR RefuseCall() { return 0; }
+
+template <class F>
+PFN Entry(F function) {
+  return reinterpret_cast<PFN>(function);
+}
+
+const std::array<DRVFN, kEntryCount>& EntryTable() {
+  static const std::array<DRVFN, kEntryCount> table = {{
+      {INDEX_DrvEnablePDEV, Entry(&DrvEnablePDEV)},
+      {INDEX_DrvCompletePDEV, Entry(&DrvCompletePDEV)},
+      {INDEX_DrvDisablePDEV, Entry(&DrvDisablePDEV)},
+      {INDEX_DrvResetPDEV, Entry(&DrvResetPDEV)},
+      {INDEX_DrvEnableSurface, Entry(&DrvEnableSurface)},
+      {INDEX_DrvDisableSurface, Entry(&DrvDisableSurface)},
+      {INDEX_DrvStartDoc, Entry(&RefuseCall)},
+      {INDEX_DrvStartPage, Entry(&RefuseCall)},
+      {INDEX_DrvEndDoc, Entry(&RefuseCall)},
+      {INDEX_DrvSendPage, Entry(&RefuseCall)},
+      {INDEX_DrvDitherColor, Entry(&DrvDitherColor)},
+      {INDEX_DrvRealizeBrush, Entry(&RefuseCall)},
+      {INDEX_DrvBitBlt, Entry(&RefuseCall)},
+      {INDEX_DrvCopyBits, Entry(&RefuseCall)},
+      {INDEX_DrvStretchBlt, Entry(&RefuseCall)},
+      {INDEX_DrvEscape, Entry(&RefuseCall)},
+      {INDEX_DrvDrawEscape, Entry(&RefuseCall)},
+      {INDEX_DrvGetGlyphMode, Entry(&RefuseCall)},
+      {INDEX_DrvQueryAdvanceWidths, Entry(&RefuseCall)},
+      {INDEX_DrvStrokePath, Entry(&RefuseCall)},
+      {INDEX_DrvFillPath, Entry(&RefuseCall)},
+      {INDEX_DrvStrokeAndFillPath, Entry(&RefuseCall)},
+      {INDEX_DrvLineTo, Entry(&RefuseCall)},
+      {INDEX_DrvPaint, Entry(&RefuseCall)},
+      {INDEX_DrvQueryFont, Entry(&RefuseCall)},
+      {INDEX_DrvQueryFontTree, Entry(&RefuseCall)},
+      {INDEX_DrvQueryFontData, Entry(&RefuseCall)},
+      {INDEX_DrvTextOut, Entry(&RefuseCall)},
+  }};
+  return table;
+}
+
+}  // namespace
+
+HINSTANCE ModuleInstance() { return g_instance; }
+FD_GLYPHSET* ModuleGlyphSet() { return g_glyphSet; }
+
+BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
+  constexpr DWORD kProcessAttach = 1;
+  if (reason == kProcessAttach) g_instance = instance;
+  return TRUE;
+}
+
+BOOL DrvEnableDriver(ULONG /*engineVersion*/, ULONG size, DRVENABLEDATA* data) {
+  if (data != nullptr) {
+    if (size >= 4) data->iDriverVersion = kDriverVersion;
+    if (size >= 8) data->c = kEntryCount;
+    if (size >= 16) data->pdrvfn = const_cast<DRVFN*>(EntryTable().data());
+  }
+  if (g_glyphSet == nullptr) g_glyphSet = EngComputeGlyphSet(0, 0, 256);
+  return g_glyphSet != nullptr ? TRUE : FALSE;
+}
+
+void DrvDisableDriver() {
+  EngFreeMem(g_glyphSet);
+  g_glyphSet = nullptr;
+}
+
+BOOL DrvQueryDriverInfo(DWORD code, PVOID buffer, DWORD size, PDWORD needed) {
+  if (code != DRVQUERY_USERMODE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (needed != nullptr) *needed = sizeof(DWORD);
+  if (buffer == nullptr || size < sizeof(DWORD)) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  *static_cast<DWORD*>(buffer) = 1;
+  return TRUE;
+}
+
+ULONG DrvDitherColor(DHPDEV, ULONG, ULONG, ULONG*) { return DCR_HALFTONE; }
+
+}  // namespace kv5e
