@@ -38,8 +38,8 @@ std::string HostPath(const WCHAR* winPath);
 // Windows path for a host path: inside the root "C:\...", else "Z:\...".
 std::u16string WinPath(std::string_view hostPath);
 
-// The platform's own settings of the root (<root>/kvroot.ini): country code,
-// user name, printers marked read-only. Reads give `fallback` when absent.
+// The platform's own settings of the root (<root>/kvroot.ini), such as the
+// user's country ([locale] country=44). Reads give `fallback` when absent.
 std::string RootSetting(std::string_view section, std::string_view key,
                         std::string_view fallback);
 bool SetRootSetting(std::string_view section, std::string_view key, std::string_view value);
