@@ -68,6 +68,7 @@ bool BuildTempName(HANDLE module, unsigned stringId, const WCHAR* tempDir, unsig
 
 void FreeInstance(PclPdev* pdev) {
   if (pdev->resourceModule) EngFreeModule(pdev->resourceModule);
+  ResetHpglState(pdev->hpglState);  // frees its line type definitions
   FreeDeviceFonts(pdev);
   if (pdev->palette) EngDeletePalette(pdev->palette);
   pdev->magicHead = 0;
@@ -346,9 +347,12 @@ BOOL DrvResetPDEV(DHPDEV oldPdev, DHPDEV newPdev) {
   SetDm(to, DmField("resolution"), dm->dmPrintQuality);
   SetDm(to, DmField("orientationShadow"), dm->dmOrientation);
   // The caches and pattern bookkeeping that follow the mode flag travel on.
-  const std::int32_t mode = to->hpglState.bInHpgl2;
+  // The definitions the caches point to change owner with them.
+  const std::uint8_t mode = to->hpglState.bInHpgl2;
+  ResetHpglState(to->hpglState);
   to->hpglState = from->hpglState;
   to->hpglState.bInHpgl2 = mode;
+  for (UserLineType*& lineType : from->hpglState.apUserLineType) lineType = nullptr;
   to->pageStartFill = from->pageStartFill;
   to->lastFormat = from->lastFormat;
   FreeDeviceFonts(from);

@@ -1,10 +1,52 @@
 #include "pclcore/5e/hpgl_state.h"
 
+#include <cstring>
+
+#include "kvplat/engine.h"
+#include "pclcore/5e/output_channel.h"
+#include "pclcore/5e/pcl_device.h"
+
 namespace kv5e {
 
 void ResetHpglState(HpglState& state) {
+  for (UserLineType*& lineType : state.apUserLineType) {
+    EngFreeMem(lineType);
+    lineType = nullptr;
+  }
+  const std::uint8_t mode = state.bInHpgl2;
+  std::memset(&state, 0, sizeof(state));
+  state.bInHpgl2 = mode;
+  state.iMergeRop = kMergeRopUnset;
+  state.iFillTypeKey = -1;
+  state.iScreenKey = -1;
+  state.iPen = -1;
+  state.lPenWidth = -1;
   state.lastFontIndex = -1;
   state.lastFontHeight = -1;
+}
+
+int EnterHpgl2(PclPdev* pdev) {
+  if (pdev->hpglState.bInHpgl2) return 1;
+  pdev->hpglState.bInHpgl2 = 1;
+  return WriteText(pdev, "\x1B%1B");
+}
+
+int LeaveHpgl2(PclPdev* pdev) {
+  if (!pdev->hpglState.bInHpgl2) return 1;
+  pdev->hpglState.bInHpgl2 = 0;
+  return WriteText(pdev, "\x1B%1A");
+}
+
+int EnterPclForPage(PclPdev* pdev) {
+  if (!pdev->hpglState.bInHpgl2) return 1;
+  pdev->hpglState.bInHpgl2 = 0;
+  return WriteText(pdev, "\x1B%0A");
+}
+
+int EnterHpgl2ForPage(PclPdev* pdev) {
+  if (pdev->hpglState.bInHpgl2) return 1;
+  pdev->hpglState.bInHpgl2 = 1;
+  return WriteText(pdev, "\x1B%0B");
 }
 
 }  // namespace kv5e

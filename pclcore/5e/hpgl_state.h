@@ -1,21 +1,58 @@
 // The HP-GL/2 and PCL print-model state of a device instance. Drawing code
 // switches between PCL and HP-GL/2 only through EnterHpgl2/LeaveHpgl2, and
-// resets the per-page caches at every page boundary.
+// the per-page reset makes the next command of every kind go out again.
 #pragma once
 
 #include <cstdint>
 
+#include "kvplat/wintypes.h"
+
 namespace kv5e {
 
+struct PclPdev;
+
+inline constexpr int kMaxUserLineTypes = 8;
+inline constexpr std::uint8_t kMergeRopUnset = 35;  // no mix produces it
+
+// A user line type: dash lengths in device pixels and the pattern length.
+struct UserLineType {
+  std::int32_t count;
+  std::int32_t lengthMm;
+  std::int32_t dashes[1];  // `count` entries
+};
+
 struct HpglState {
-  std::int32_t bInHpgl2;  // 1 while the printer is in HP-GL/2 mode
-  // Caches and pattern bookkeeping that follow the mode flag; carried over a
-  // reset of the device context.
+  std::uint8_t bInHpgl2;  // 1 while the printer is in HP-GL/2 mode
+  std::uint8_t iMergeRop;
+  std::uint8_t bPclPatternSet;
+  std::int32_t iLastPatternId;
+  RECTL rclClipWindow;
+  std::int32_t bClipWindowOn;
+  std::int16_t iFillTypeKey;
+  std::int16_t iScreenKey;
+  std::int16_t iPen;
+  POINTL ptlAnchor;
+  std::int32_t lPenWidth;
+  std::int32_t iLineType;
+  std::int32_t cUserLineTypesMade;
+  UserLineType* apUserLineType[kMaxUserLineTypes];
+  std::int32_t bClampStartX;
+  // Resident font last selected (text output) and its height; -1 after a reset.
   std::int32_t lastFontIndex;
   std::int32_t lastFontHeight;
 };
 
-// Forgets what the printer was last told (a new page, a new instance).
+// Forgets what the printer was last told: frees the user line types, zeroes
+// the record but for the mode flag and sets the caches to "nothing sent".
 void ResetHpglState(HpglState& state);
+
+// Mode switches: ESC "%1B" into HP-GL/2, ESC "%1A" back to PCL, each only when
+// the mode changes. 1 / 0 as the write went.
+int EnterHpgl2(PclPdev* pdev);
+int LeaveHpgl2(PclPdev* pdev);
+// Into PCL for the page: ESC "%0A" when in HP-GL/2. Into HP-GL/2 for the page:
+// ESC "%0B" when in PCL.
+int EnterPclForPage(PclPdev* pdev);
+int EnterHpgl2ForPage(PclPdev* pdev);
 
 }  // namespace kv5e

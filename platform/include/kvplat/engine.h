@@ -401,6 +401,15 @@ using PFN_DrvDisablePDEV = void (*)(DHPDEV dhpdev);
 using PFN_DrvEnableSurface = HSURF (*)(DHPDEV dhpdev);
 using PFN_DrvDisableSurface = void (*)(DHPDEV dhpdev);
 using PFN_DrvDitherColor = ULONG (*)(DHPDEV dhpdev, ULONG mode, ULONG rgb, ULONG* dither);
+using PFN_DrvStartDoc = BOOL (*)(SURFOBJ* surface, LPWSTR docName, DWORD jobId);
+using PFN_DrvStartPage = BOOL (*)(SURFOBJ* surface);
+using PFN_DrvSendPage = BOOL (*)(SURFOBJ* surface);
+using PFN_DrvEndDoc = BOOL (*)(SURFOBJ* surface, FLONG flags);
+using PFN_DrvEscape = ULONG (*)(SURFOBJ* surface, ULONG escape, ULONG inputSize, PVOID input,
+                                ULONG outputSize, PVOID output);
+using PFN_DrvDrawEscape = ULONG (*)(SURFOBJ* surface, ULONG escape, void* clip, RECTL* bounds,
+                                    ULONG inputSize, PVOID input);
+inline constexpr FLONG ED_ABORTDOC = 0x1;
 
 // ---- the host side: loading a graphics library and driving its devices -------
 namespace kvplat::engine {
