@@ -161,8 +161,14 @@ int DriverMergeDevmode(Bytes record, const DEVMODEW* incoming) {
   Set(t, DmField("dmFields"), fields);
 
   // The whole private block and the device name come from the working copy;
-  // the resolution chosen above stays in force over the block's own value.
-  std::memcpy(t.data() + kDevmodePublicSize, w.data() + kDevmodePublicSize, kDriverExtra5e);
+  // the resolution chosen above stays in force over the block's own value. A
+  // private block of another layout (another driver, the PCL XL record) would
+  // land on the wrong fields: such a record contributes its public part only.
+  const bool ownLayout = LoadU16LE(in + 66) == kDevmodeDriverVersion &&
+                         LoadU16LE(in + 70) == kDriverExtra5e;
+  if (ownLayout) {
+    std::memcpy(t.data() + kDevmodePublicSize, w.data() + kDevmodePublicSize, kDriverExtra5e);
+  }
   const CBytes name = FieldBytes(w, v, DmField("dmDeviceName"));
   std::copy(name.begin(), name.end(), FieldBytes(t, v, DmField("dmDeviceName")).begin());
   if (resolution >= 0) Set(t, DmField("resolution"), resolution);

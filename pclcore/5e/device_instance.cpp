@@ -2,6 +2,7 @@
 // job's device mode, lay the page out and tell the engine what the device is.
 #include "pclcore/5e/device_instance.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "pclcore/5e/driver_strings.h"
 #include "pclcore/5e/output_channel.h"
 #include "pclcore/5e/page_layout.h"
+#include "pclcore/5e/page_store.h"
+#include "settings/devmode_record.h"
 #include "settings/driver_devmode.h"
 
 namespace kv5e {
@@ -67,6 +70,8 @@ bool BuildTempName(HANDLE module, unsigned stringId, const WCHAR* tempDir, unsig
 }
 
 void FreeInstance(PclPdev* pdev) {
+  // A document that never ended may still hold its page store.
+  if (pdev->storeFile != nullptr) ClosePageStore(pdev);
   if (pdev->resourceModule) EngFreeModule(pdev->resourceModule);
   ResetHpglState(pdev->hpglState);  // frees its line type definitions
   FreeDeviceFonts(pdev);
@@ -95,7 +100,9 @@ LOGFONTW StaticFont(LONG height, LONG width, LONG weight, BYTE pitch, std::u16st
 void FillGdiInfo(const PclPdev* pdev, GDIINFO* g) {
   const DEVMODEW* dm = PublicDevmode(pdev);
   const std::uint32_t dpi = static_cast<std::uint16_t>(dm->dmPrintQuality);
-  const std::uint32_t e = pdev->effectiveDpi;
+  const std::uint32_t e = pdev->effectiveDpi > 0 ? pdev->effectiveDpi : dpi;
+  // dmScale is checked by the merge only when the caller marks it: a record
+  // with none keeps 100.
   const std::uint32_t scale = dm->dmScale > 0 ? static_cast<std::uint32_t>(dm->dmScale) : 100;
   const Geometry& geo = pdev->geometry;
   const std::uint32_t pw = geo.printableWidth, ph = geo.printableHeight;
@@ -172,6 +179,19 @@ bool FillDevInfo(PclPdev* pdev, DEVINFO* info) {
   return true;
 }
 
+// The merge takes a caller's private block whole; values that would make the
+// page layout meaningless are put back to the driver's defaults. The printer
+// prints at 300 or 600 dots per inch only.
+void SanitizeDevmode(PclPdev* pdev) {
+  const int percent = Dm(pdev, DmField("scalePercent"));
+  if (percent < 25 || percent > 400) SetDm(pdev, DmField("scalePercent"), 100);
+  const int quality = PublicDevmode(pdev)->dmPrintQuality;
+  if (quality != 300 && quality != 600) {
+    SetDm(pdev, DmField("dmPrintQuality"), 600);
+    SetDm(pdev, DmField("resolution"), 600);
+  }
+}
+
 // Derived device mode fields the rest of the library reads.
 void DeriveDevmodeFields(PclPdev* pdev) {
   if (Dm(pdev, DmField("bookletPaperSize")) != 0) SetDm(pdev, DmField("layoutMode"), 3);
@@ -215,6 +235,10 @@ DHPDEV DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patterns, HSURF
   if (info.empty() || AsDriverInfo(info)->pDriverPath == nullptr) return fail();
   pdev->resourceModule = EngLoadModule(AsDriverInfo(info)->pDriverPath);
   if (pdev->resourceModule == nullptr) return fail();
+
+  // The private block starts from the driver's defaults: a caller's record
+  // without one (a plain public record) leaves them in force.
+  kvset::BuildDefaultDevmode(kvset::DevmodeVariant::Pcl5e, DevmodeBytes(pdev), nullptr, 0);
 
   if (deviceName != nullptr && devmode != nullptr) {
     CopyWide(devmode->dmDeviceName, deviceName, CCHDEVICENAME);
@@ -274,10 +298,12 @@ DHPDEV DrvEnablePDEV(DEVMODEW* devmode, LPWSTR logAddress, ULONG patterns, HSURF
   const std::span<BYTE> record = DevmodeBytes(pdev);
   kvset::DriverDefaultDevmode(record);
   if (!kvset::DriverMergeDevmode(record, devmode)) return fail();
+  SanitizeDevmode(pdev);
   const DEVMODEW* dm = PublicDevmode(pdev);
   if (devmode != nullptr) {
-    pdev->originalOrientation = devmode->dmOrientation;
-    SetDm(pdev, DmField("orientationShadow"), devmode->dmOrientation != 1 ? 1 : 0);
+    // The merged orientation: a caller that left its own unset gets portrait.
+    pdev->originalOrientation = dm->dmOrientation;
+    SetDm(pdev, DmField("orientationShadow"), dm->dmOrientation != 1 ? 1 : 0);
     if (!LookupPaperGeometry(pdev, dm->dmPaperSize, dm->dmOrientation)) {
       pdev->flags |= kFlagPaperMissing;
     }
@@ -327,6 +353,42 @@ void DrvCompletePDEV(DHPDEV dhpdev, HDEV hdev) {
   if (PclPdev* pdev = PdevFrom(dhpdev)) pdev->hdev = hdev;
 }
 
+namespace {
+
+// Moves an open page store from the old instance to the new one. Bytes still
+// buffered belong to the store; a sheet of several pages that is partly filled
+// is closed as its own record, since the new instance starts a fresh sheet.
+void HandOverPageStore(PclPdev* from, PclPdev* to, int pagesPerSheet) {
+  if ((from->flags & kFlagStoreOpen) && !FlushOutput(from)) return;
+  if (from->storeView == nullptr) return;
+  if (pagesPerSheet > 1) {
+    if (from->storeTop > from->storeCurrent) CloseStoreRecord(from);
+    if (from->storeView == nullptr) return;
+  } else {
+    to->pageCount = from->pageCount;
+  }
+  if (to->storeView != nullptr) ClosePageStore(to);
+  to->headerLength = from->headerLength;
+  to->storeView = from->storeView;
+  to->storeFile = from->storeFile;
+  to->storeMapping = from->storeMapping;
+  to->storeCapacity = from->storeCapacity;
+  to->storeTop = from->storeTop;
+  to->storeCurrent = from->storeCurrent;
+  CopyWide(to->storePath, from->storePath, std::size(to->storePath));
+  to->flags |= from->flags & kFlagStoreOpen;
+  // The old instance no longer owns the mapping.
+  from->storeView = nullptr;
+  from->storeFile = nullptr;
+  from->storeMapping = nullptr;
+  from->storeCapacity = 0;
+  from->storeTop = 0;
+  from->storeCurrent = 0;
+  from->flags &= ~kFlagStoreOpen;
+}
+
+}  // namespace
+
 BOOL DrvResetPDEV(DHPDEV oldPdev, DHPDEV newPdev) {
   PclPdev* from = PdevFrom(oldPdev);
   PclPdev* to = PdevFrom(newPdev);
@@ -334,6 +396,35 @@ BOOL DrvResetPDEV(DHPDEV oldPdev, DHPDEV newPdev) {
   constexpr std::uint32_t kCarried =
       kFlagDocNamed | kFlagHeaderSent | kFlagPageOpen | kFlagSuppressed | kFlagKeepQueryState;
   to->flags |= from->flags & kCarried;
+
+  // A partly filled sheet printed over a stored form gets its form now, while
+  // the old instance still holds the job.
+  const int pagesPerSheet = std::max(1, Dm(from, DmField("nupPages")));
+  if (pagesPerSheet > 1 && Dm(from, DmField("formMode")) == 1 &&
+      from->pageCount % static_cast<std::uint32_t>(pagesPerSheet) != 0) {
+    PlayForm(from);
+    FlushOutput(from);
+  }
+
+  // The page store: replayed now, or handed to the new instance when both
+  // print in reverse, or written as the form being recorded.
+  if (from->pageCount != 0 && from->storeView != nullptr) {
+    const bool suppressed = (from->flags & kFlagSuppressed) != 0;
+    if (Dm(from, DmField("formMode")) != 2 || suppressed) {
+      const int oldReverse = Dm(from, DmField("reverseActive"));
+      if (oldReverse == 0 || oldReverse != Dm(to, DmField("reverseActive"))) {
+        FinishStore(from);
+      } else {
+        HandOverPageStore(from, to, pagesPerSheet);
+      }
+    } else {
+      FinishStore(from);
+      to->flags |= kFlagSuppressed;
+      if (to->storeView != nullptr) ClosePageStore(to);
+      if (from->storeView != nullptr) ClosePageStore(from);
+    }
+  }
+
   if (Dm(from, DmField("spare1364")) != 0 && Dm(to, DmField("spare1364")) != 0 &&
       from->pageCount != 0) {
     to->flags |= kFlagKeepQueryState;

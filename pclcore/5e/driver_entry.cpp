@@ -4,6 +4,8 @@
 
 #include "kvplat/kernel.h"
 #include "pclcore/5e/device_instance.h"
+#include "pclcore/5e/driver_escapes.h"
+#include "pclcore/5e/job_control.h"
 
 namespace kv5e {
 namespace {
@@ -28,17 +30,17 @@ const std::array<DRVFN, kEntryCount>& EntryTable() {
       {INDEX_DrvResetPDEV, Entry(&DrvResetPDEV)},
       {INDEX_DrvEnableSurface, Entry(&DrvEnableSurface)},
       {INDEX_DrvDisableSurface, Entry(&DrvDisableSurface)},
-      {INDEX_DrvStartDoc, Entry(&RefuseCall)},
-      {INDEX_DrvStartPage, Entry(&RefuseCall)},
-      {INDEX_DrvEndDoc, Entry(&RefuseCall)},
-      {INDEX_DrvSendPage, Entry(&RefuseCall)},
+      {INDEX_DrvStartDoc, Entry(&DrvStartDoc)},
+      {INDEX_DrvStartPage, Entry(&DrvStartPage)},
+      {INDEX_DrvEndDoc, Entry(&DrvEndDoc)},
+      {INDEX_DrvSendPage, Entry(&DrvSendPage)},
       {INDEX_DrvDitherColor, Entry(&DrvDitherColor)},
       {INDEX_DrvRealizeBrush, Entry(&RefuseCall)},
       {INDEX_DrvBitBlt, Entry(&RefuseCall)},
       {INDEX_DrvCopyBits, Entry(&RefuseCall)},
       {INDEX_DrvStretchBlt, Entry(&RefuseCall)},
-      {INDEX_DrvEscape, Entry(&RefuseCall)},
-      {INDEX_DrvDrawEscape, Entry(&RefuseCall)},
+      {INDEX_DrvEscape, Entry(&DrvEscape)},
+      {INDEX_DrvDrawEscape, Entry(&DrvDrawEscape)},
       {INDEX_DrvGetGlyphMode, Entry(&RefuseCall)},
       {INDEX_DrvQueryAdvanceWidths, Entry(&RefuseCall)},
       {INDEX_DrvStrokePath, Entry(&RefuseCall)},

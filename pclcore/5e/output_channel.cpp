@@ -68,16 +68,7 @@ bool StoreReceivesOutput(const PclPdev* pdev) {
 // Appends to the page store, growing it in 256 KB steps. A store that cannot
 // grow is closed and the job aborted.
 bool AppendToStore(PclPdev* pdev, const void* data, std::uint32_t length) {
-  if (static_cast<std::uint64_t>(pdev->storeTop) + length > pdev->storeCapacity) {
-    std::uint64_t capacity = pdev->storeCapacity;
-    while (pdev->storeTop + static_cast<std::uint64_t>(length) > capacity) capacity += kStoreGrowStep;
-    UnmapStore(pdev);
-    if (capacity > 0xFFFFFFFFu || !MapStore(pdev, static_cast<std::uint32_t>(capacity))) {
-      ClosePageStore(pdev);
-      pdev->flags |= kFlagAborted;
-      return false;
-    }
-  }
+  if (!ReserveStore(pdev, length)) return false;
   std::memcpy(pdev->storeView + pdev->storeTop, data, length);
   pdev->storeTop += length;
   return true;
@@ -283,10 +274,31 @@ int WriteFormattedArgs(PclPdev* pdev, const char* format, std::span<const Format
   return WriteBytes(pdev, text, static_cast<std::uint32_t>(length)) ? length : -1;
 }
 
+int ReserveStore(PclPdev* pdev, std::uint32_t extra) {
+  if (pdev->storeView == nullptr) return 0;
+  if (static_cast<std::uint64_t>(pdev->storeTop) + extra <= pdev->storeCapacity) return 1;
+  std::uint64_t capacity = pdev->storeCapacity;
+  while (pdev->storeTop + static_cast<std::uint64_t>(extra) > capacity) capacity += kStoreGrowStep;
+  UnmapStore(pdev);
+  if (capacity > 0xFFFFFFFFu || !MapStore(pdev, static_cast<std::uint32_t>(capacity))) {
+    ClosePageStore(pdev);
+    pdev->flags |= kFlagAborted;
+    return 0;
+  }
+  return 1;
+}
+
 int OpenPageStore(PclPdev* pdev, std::uint32_t capacity) {
-  if (!MapStore(pdev, capacity)) return 0;
-  // A store file left by an earlier job is reused: start from zeros.
-  std::memset(pdev->storeView, 0, capacity);
+  // A store file left by an earlier job is reused: cut it to nothing first, so
+  // that the store reads as zeros however far it grows.
+  HANDLE file = CreateFileW(pdev->storePath, GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+  const BOOL emptied = SetEndOfFile(file);
+  CloseHandle(file);
+  if (!emptied || !MapStore(pdev, capacity)) return 0;
   pdev->storeTop = 4;
   pdev->storeCurrent = 4;
   return 1;

@@ -53,6 +53,10 @@ int WriteFormatted(PclPdev* pdev, const char* format, Args... args) {
 // The page store: a temporary file mapped read-write, grown in steps.
 int OpenPageStore(PclPdev* pdev, std::uint32_t capacity);
 void ClosePageStore(PclPdev* pdev);
+// Makes room for `extra` more bytes at storeTop, growing the store in steps
+// (the file keeps its contents). A store that cannot grow is closed and the
+// job aborted: 0.
+int ReserveStore(PclPdev* pdev, std::uint32_t extra);
 
 // A whole file mapped into memory.
 struct MappedFile {

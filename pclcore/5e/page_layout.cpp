@@ -19,6 +19,11 @@ std::uint16_t Word(std::int64_t value) {
 
 int JobDpi(const PclPdev* pdev) { return PublicDevmode(pdev)->dmPrintQuality; }
 
+// A resolution the instance can keep: at least one dot per inch, within its word.
+std::uint16_t DpiWord(std::int64_t dpi) {
+  return static_cast<std::uint16_t>(std::clamp<std::int64_t>(dpi, 1, 0xFFFF));
+}
+
 Geometry FromTable(const kvset::PaperGeometry& g) {
   return {Word(g.physicalWidth), Word(g.physicalHeight), Word(g.printableWidth),
           Word(g.printableHeight), Word(g.leftMargin),   Word(g.topMargin),
@@ -30,9 +35,10 @@ Geometry FromTable(const kvset::PaperGeometry& g) {
 Geometry WithMargins(std::int64_t width300, std::int64_t height300, int dpi, int left, int top,
                      std::uint16_t media) {
   const int factor = dpi == 600 ? 2 : 1;
-  // Keep the doubled size inside the record's 16-bit words.
-  width300 = std::clamp<std::int64_t>(width300, 0, 0xFFFF / 2);
-  height300 = std::clamp<std::int64_t>(height300, 0, 0xFFFF / 2);
+  // Keep the size at 600 dpi inside the signed 16-bit words the cell
+  // placement works in.
+  width300 = std::clamp<std::int64_t>(width300, 0, 0x7FFF / 2);
+  height300 = std::clamp<std::int64_t>(height300, 0, 0x7FFF / 2);
   Geometry g;
   g.physicalWidth = Word(width300 * factor);
   g.physicalHeight = Word(height300 * factor);
@@ -100,7 +106,7 @@ void ComputeCells(PclPdev* pdev, int columns, int rows) {
   const int pageWidth = std::max<int>(page.physicalWidth, 1);
   const int pageHeight = std::max<int>(page.physicalHeight, 1);
   int e = std::min(dpi * usableWidth / pageWidth, dpi * usableHeight / pageHeight);
-  e = std::max(e, 1);
+  e = DpiWord(e);
   pdev->effectiveDpi = static_cast<std::uint16_t>(e);
   pdev->logicalDpi = e;
   SetDm(pdev, DmField("resolution"), e);
@@ -153,9 +159,8 @@ void LayoutPage(PclPdev* pdev) {
   const DEVMODEW* dm = PublicDevmode(pdev);
   const int dpi = dm->dmPrintQuality;
   const bool portraitPages = dm->dmOrientation == 1;
-  const int zoomMode = Dm(pdev, DmField("zoomMode"));
-  SetDm(pdev, DmField("fitActive"), zoomMode == 2 ? 1 : 0);
-  pdev->effectiveDpi = static_cast<std::uint16_t>(dpi);
+  if (Dm(pdev, DmField("zoomMode")) == 2) SetDm(pdev, DmField("fitActive"), 1);
+  pdev->effectiveDpi = DpiWord(dpi);
 
   if (Dm(pdev, DmField("layoutMode")) == 3) {
     // Booklet: two pages side by side on a sheet turned the other way.
@@ -179,6 +184,8 @@ void LayoutPage(PclPdev* pdev) {
       if (g.pages == pagesPerSheet) grid = &g;
     }
     if (grid == nullptr) {
+      // A count without a grid prints one page per sheet.
+      SetDm(pdev, DmField("nupPages"), 1);
       pdev->layoutCells.originX = static_cast<std::int16_t>(pdev->geometry.leftMargin);
       pdev->layoutCells.originY = static_cast<std::int16_t>(pdev->geometry.topMargin);
       return;
@@ -210,8 +217,8 @@ void LayoutPage(PclPdev* pdev) {
     const Geometry fitted = pdev->geometry;
     const int oldWidth = std::max<int>(old.printableWidth, 1);
     const int oldHeight = std::max<int>(old.printableHeight, 1);
-    const int e = std::max(1, std::min(dpi * fitted.printableWidth / oldWidth,
-                                       dpi * fitted.printableHeight / oldHeight));
+    const int e = DpiWord(std::min(dpi * fitted.printableWidth / oldWidth,
+                                   dpi * fitted.printableHeight / oldHeight));
     pdev->effectiveDpi = static_cast<std::uint16_t>(e);
     pdev->logicalDpi = e;
     SetDm(pdev, DmField("resolution"), e);
@@ -240,7 +247,7 @@ void LayoutPage(PclPdev* pdev) {
     pdev->savedGeometry = pdev->geometry;
     return;
   }
-  pdev->effectiveDpi = static_cast<std::uint16_t>(percent * dpi / 100);
+  pdev->effectiveDpi = DpiWord(percent * dpi / 100);
   Geometry& g = pdev->geometry;
   auto scale = [&](std::uint16_t v) { return Word(std::int64_t{v} * percent / 100); };
   g.physicalWidth = scale(g.physicalWidth);

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 #include "kvplat/engine.h"
 #include "kvplat/wintypes.h"
@@ -118,6 +119,9 @@ struct PclPdev {
   std::uint8_t outputMode;
   WCHAR capturePath[MAX_PATH];
 };
+
+// Instances live in engine memory and are freed without a destructor.
+static_assert(std::is_trivially_destructible_v<PclPdev>);
 
 // Both magic words hold: the instance may be used.
 inline bool IsValidPdev(const PclPdev* pdev) {

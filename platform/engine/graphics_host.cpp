@@ -149,8 +149,10 @@ bool EnableInstance(Device* device, DEVMODEW* devmode, std::u16string_view devic
     if (error) *error = LastErrorText("DrvEnablePDEV failed");
     return false;
   }
+  device->enabling = made->dhpdev;
   completePdev(made->dhpdev, hdev);
   made->surface = enableSurface(made->dhpdev);
+  device->enabling = nullptr;
   if (made->surface == nullptr) {
     disablePdev(made->dhpdev);
     if (error) *error = "DrvEnableSurface failed";

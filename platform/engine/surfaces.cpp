@@ -67,7 +67,7 @@ KVAPI BOOL EngAssociateSurface(HSURF handle, HDEV hdev, FLONG hooks) {
     return FALSE;
   }
   surface->object.hdev = hdev;
-  surface->object.dhpdev = device->dhpdev;
+  surface->object.dhpdev = device->enabling != nullptr ? device->enabling : device->dhpdev;
   surface->hooks = hooks;
   device->hooks = hooks;
   return TRUE;

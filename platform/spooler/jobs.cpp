@@ -1,7 +1,8 @@
 // Print jobs: StartDocPrinterW opens a spool file, WritePrinter appends to it,
 // EndDocPrinter delivers it whole to the port (a file replaced atomically, a
 // folder that receives one file per job, the document's output name for
-// "FILE:", or a raw TCP socket) and AbortPrinter drops it.
+// "FILE:", or a raw TCP socket) and AbortPrinter drops it. A job that lost a
+// write is dropped at EndDocPrinter too, which then fails with the write's error.
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -332,8 +333,12 @@ BOOL WritePrinter(HANDLE printer, LPVOID buffer, DWORD size, LPDWORD written) {
   }
   handle->job->bytes += done;
   *written = static_cast<DWORD>(done);
-  if (error != ERROR_SUCCESS) return Fail(error);
-  if (injected) return Fail(ERROR_WRITE_FAULT);
+  if (error == ERROR_SUCCESS && injected) error = ERROR_WRITE_FAULT;
+  if (error != ERROR_SUCCESS) {
+    // The spool file now lacks bytes the printer was meant to get.
+    if (handle->job->writeError == ERROR_SUCCESS) handle->job->writeError = error;
+    return Fail(error);
+  }
   return TRUE;
 }
 
@@ -342,7 +347,9 @@ BOOL EndDocPrinter(HANDLE printer) {
   if (!handle) return FALSE;
   std::lock_guard lock(handle->mutex);
   if (!handle->job) return Fail(ERROR_SPL_NO_STARTDOC);
-  const DWORD error = Deliver(*handle->job);
+  // A job that lost a write is never delivered: the printer gets the whole job or nothing.
+  const DWORD writeError = handle->job->writeError;
+  const DWORD error = writeError != ERROR_SUCCESS ? writeError : Deliver(*handle->job);
   DropJob(*handle);  // delivered or not, the job is over
   return error == ERROR_SUCCESS ? TRUE : Fail(error);
 }

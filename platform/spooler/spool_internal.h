@@ -128,6 +128,7 @@ struct Job {
   DWORD pages = 0;
   bool pageOpen = false;
   std::uint64_t bytes = 0;
+  DWORD writeError = 0;  // the first failed write: the job can no longer be delivered whole
 };
 
 struct PrinterHandle {

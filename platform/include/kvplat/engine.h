@@ -421,6 +421,7 @@ struct Device {
   GraphicsDriver* driver = nullptr;
   HANDLE printer = nullptr;
   DHPDEV dhpdev = nullptr;
+  DHPDEV enabling = nullptr;  // the instance being enabled (its surface points to it)
   HSURF surface = nullptr;
   FLONG hooks = 0;          // what the driver hooked in EngAssociateSurface
   GDIINFO gdiInfo{};

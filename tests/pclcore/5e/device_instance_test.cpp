@@ -16,6 +16,7 @@
 #include "settings/model_tables.h"
 #include "support/test_printer.h"
 #include "support/test_root.h"
+#include "pclcore/5e/pcl_device.h"
 #include "tools/common/devmode_options.h"
 
 namespace {
@@ -183,6 +184,68 @@ TEST_F(DeviceInstanceTest, ARecordWithoutOurPrivateBlockStillEnables) {
   device = Enable(none);
   ASSERT_NE(device, nullptr) << "no device mode at all: the library's defaults";
   EXPECT_GT(device->gdiInfo.ulHorzRes, 0u);
+  kvplat::engine::DisableDevice(device);
+}
+
+// The instance's own record, read through the engine's handle to it.
+std::int64_t InstanceField(const Device* device, const char* name) {
+  const auto* pdev = reinterpret_cast<const kv5e::PclPdev*>(device->dhpdev);
+  return kvset::GetField(std::span<const BYTE>(pdev->devmode, sizeof(pdev->devmode)),
+                         kvset::DevmodeVariant::Pcl5e, *kvset::FindDevmodeField(name));
+}
+
+TEST_F(DeviceInstanceTest, RecordsFromElsewhereLeaveTheDriverDefaultsInForce) {
+  // A plain public record, and a PCL XL record handed to the PCL 5e library:
+  // neither private block is ours.
+  std::vector<BYTE> plain = Devmode({"dmPaperSize=9", "dmPrintQuality=300"});
+  plain.resize(sizeof(DEVMODEW));
+  reinterpret_cast<DEVMODEW*>(plain.data())->dmDriverExtra = 0;
+  std::vector<BYTE> xl = kvtools::DefaultDevmode(kvtools::DriverKind::PclXl, u"Kelvaro");
+  for (std::vector<BYTE>* record : {&plain, &xl}) {
+    Device* device = Enable(*record);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(InstanceField(device, "nupPages"), 1);
+    EXPECT_EQ(InstanceField(device, "graphicsMode"), 1);
+    EXPECT_EQ(InstanceField(device, "trueTypeMode"), 2);
+    EXPECT_EQ(InstanceField(device, "memoryMB"), 16);
+    EXPECT_EQ(InstanceField(device, "printerFontIndex"), 0);
+    EXPECT_EQ(InstanceField(device, "scalePercent"), 100);
+    kvplat::engine::DisableDevice(device);
+  }
+}
+
+TEST_F(DeviceInstanceTest, HostilePrivateValuesDoNotBreakTheLayout) {
+  struct Case {
+    std::initializer_list<std::string> options;
+    ULONG logPixels;
+  };
+  const Case cases[] = {
+      {{"scalePercent=0"}, 600},
+      {{"scalePercent=-7"}, 600},
+      {{"scalePercent=25", "dmPrintQuality=2"}, 150},
+      {{"dmPrintQuality=1200"}, 600},
+      {{"nupPages=3"}, 600},
+      {{"nupPages=0"}, 600},
+  };
+  for (const Case& c : cases) {
+    std::vector<BYTE> record = Devmode(c.options);
+    Device* device = Enable(record);
+    ASSERT_NE(device, nullptr) << *c.options.begin();
+    EXPECT_EQ(device->gdiInfo.ulLogPixelsX, c.logPixels) << *c.options.begin();
+    EXPECT_GT(device->gdiInfo.ulHorzRes, 0u);
+    kvplat::engine::DisableDevice(device);
+  }
+}
+
+TEST_F(DeviceInstanceTest, TheSurfaceLeadsToTheLiveInstance) {
+  std::vector<BYTE> record = Devmode({});
+  Device* device = Enable(record);
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(EngLockSurface(device->surface)->dhpdev, device->dhpdev);
+  std::string error;
+  ASSERT_TRUE(kvplat::engine::ResetDevice(device, reinterpret_cast<DEVMODEW*>(record.data()),
+                                          u"Kelvaro", u"", &error));
+  EXPECT_EQ(EngLockSurface(device->surface)->dhpdev, device->dhpdev);
   kvplat::engine::DisableDevice(device);
 }
 

@@ -140,6 +140,25 @@ TEST_F(OutputChannelTest, PageStoreReceivesOutputAndGrowsInSteps) {
   EXPECT_EQ(Delivered(), "");
 }
 
+TEST_F(OutputChannelTest, AReusedStoreFileStartsEmpty) {
+  const std::u16string store = u"C:\\Windows\\Temp\\QV5E125X.XXX";
+  {
+    std::ofstream old(kvplat::HostPath(store), std::ios::binary);
+    old << std::string(512 * 1024, '\xAB');
+  }
+  kv5e::CopyWide(pdev_->storePath, store.c_str(), 142);
+  ASSERT_EQ(kv5e::OpenPageStore(pdev_.get(), kv5e::kStoreGrowStep), 1);
+  pdev_->flags |= kv5e::kFlagStoreOpen;
+  std::vector<BYTE> page(kv5e::kStoreGrowStep, 1);
+  ASSERT_EQ(kv5e::WriteLong(pdev_.get(), page.data(), static_cast<std::uint32_t>(page.size())), 1);
+  ASSERT_EQ(kv5e::FlushOutput(pdev_.get()), 1);
+  ASSERT_GT(pdev_->storeCapacity, pdev_->storeTop);
+  for (std::uint32_t at = pdev_->storeTop; at < pdev_->storeCapacity; ++at) {
+    ASSERT_EQ(pdev_->storeView[at], 0) << at;
+  }
+  EXPECT_EQ(pdev_->storeView[0], 0);
+}
+
 TEST_F(OutputChannelTest, PageStoreThatCannotGrowAbortsTheJob) {
   const std::u16string store = u"C:\\Windows\\Temp\\QV5E124X.XXX";
   kv5e::CopyWide(pdev_->storePath, store.c_str(), 142);

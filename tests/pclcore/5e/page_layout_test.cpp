@@ -65,8 +65,8 @@ TEST(PaperGeometry, TableUserAndMissingPapers) {
 TEST(PaperGeometry, HugeUserSizesStayInsideTheRecord) {
   auto pdev = Instance({{"dmPrintQuality", 600}, {"dmPaperWidth", 32000}, {"dmPaperLength", 32000}});
   ASSERT_TRUE(kv5e::LookupPaperGeometry(pdev.get(), 256, 1));
-  EXPECT_LE(pdev->geometry.physicalWidth, 0xFFFF);
-  EXPECT_GT(pdev->geometry.physicalWidth, 60000);
+  EXPECT_LE(pdev->geometry.physicalWidth, 0x7FFF);
+  EXPECT_GT(pdev->geometry.physicalWidth, 30000);
   EXPECT_EQ(pdev->geometry.printableWidth, pdev->geometry.physicalWidth);
 }
 
