@@ -78,11 +78,6 @@ void ForgetPageState(PclPdev* pdev) {
 
 }  // namespace
 
-std::uint32_t PagesPerSheet(const PclPdev* pdev) {
-  const int pages = FieldOf(pdev, DmField("nupPages"));
-  return pages > 1 ? static_cast<std::uint32_t>(pages) : 1;
-}
-
 int WriteJobHeader(PclPdev* pdev) {
   const DEVMODEW* dm = PublicDevmode(pdev);
   const int copies = dm->dmCopies;

@@ -25,7 +25,4 @@ int FeedSeparatorSheet(PclPdev* pdev);
 enum class RangeMoment { PageStart, PageEnd, DocumentEnd };
 int ApplyRangeSource(PclPdev* pdev, RangeMoment when);
 
-// Pages per sheet as the instance counts them (never below 1).
-std::uint32_t PagesPerSheet(const PclPdev* pdev);
-
 }  // namespace kv5e

@@ -20,9 +20,6 @@ constexpr BYTE kFormFeed = 0x0C;
 // Where a recorded form's drawing starts: the picture frame anchor of its sheet.
 constexpr std::string_view kFormDrawingStart = "\x1B*v0T";
 
-// Pages per sheet as the divisor of page counts: never below 1.
-int PagesPerSheet(const PclPdev* pdev) { return std::max(1, Dm(pdev, DmField("nupPages"))); }
-
 // The usable end of the store: bytes written, never beyond what is mapped.
 std::uint32_t StoreEnd(const PclPdev* pdev) {
   if (pdev->storeView == nullptr) return 0;
@@ -124,6 +121,10 @@ bool StartReplay(PclPdev* pdev) {
 }  // namespace
 
 // ---- cells and picture frames ----------------------------------------------
+
+std::uint32_t PagesPerSheet(const PclPdev* pdev) {
+  return static_cast<std::uint32_t>(std::max(1, Dm(pdev, DmField("nupPages"))));
+}
 
 void PlaceNupCell(PclPdev* pdev) {
   LayoutCells& cells = pdev->layoutCells;

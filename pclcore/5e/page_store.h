@@ -9,6 +9,8 @@
 namespace kv5e {
 
 // ---- cells and picture frames ----------------------------------------------
+// Pages per sheet as the instance counts them (never below 1).
+std::uint32_t PagesPerSheet(const PclPdev* pdev);
 // Cell origin of page `pageCount` on a sheet of several pages.
 void PlaceNupCell(PclPdev* pdev);
 // Next origin and page rotation of a booklet page; half 2 is the first cell,

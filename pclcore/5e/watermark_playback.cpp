@@ -3,7 +3,7 @@
 #include "kvplat/engine.h"
 #include "kvplat/kernel.h"
 #include "pclcore/5e/hpgl_state.h"
-#include "pclcore/5e/job_control.h"
+#include "pclcore/5e/page_store.h"
 #include "pclcore/5e/output_channel.h"
 
 namespace kv5e {
