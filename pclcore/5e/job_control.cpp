@@ -304,6 +304,9 @@ BOOL DrvStartDoc(SURFOBJ* surface, LPWSTR docName, DWORD /*jobId*/) {
   pdev->flags &= ~kFlagPageOpen;
   pdev->docDrawState[0] = pdev->docDrawState[1] = 0;
   if (!(pdev->flags & kFlagDocNamed)) {
+    // The abort flag is job-wide: a new document on the same device context
+    // starts with a clean slate.
+    pdev->flags &= ~kFlagAborted;
     pdev->pageCount = 0;
     std::u16string name = u"\"";
     const WCHAR* source = docName != nullptr ? docName : u"Unknow";

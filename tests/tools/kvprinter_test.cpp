@@ -1,34 +1,20 @@
 // kvprinter as a user runs it: a fresh root, the drivers installed, printers
 // added, inspected and removed.
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "support/run_tool.h"
 #include "support/test_root.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // standard output and error together
-};
+using kvtest::Outcome;
 
 Outcome Kvprinter(const std::string& root, const std::string& args) {
-  const std::string command = std::string(KV_BUILD_BIN_DIR) + "/kvprinter --root '" + root +
-                              "' " + args + " 2>&1";
-  Outcome run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return kvtest::RunTool("kvprinter", root, args);
 }
 
 bool HasLine(const std::string& text, const std::string& line) {

@@ -1,0 +1,96 @@
+// The device context record and the process-wide table of device contexts.
+//
+// A DC is found by its HDC through the table; callers hold the returned
+// shared_ptr and the DC's mutex for the length of one GDI call, so that
+// DeleteDC from another thread never frees a record in use.
+//
+// The record is split by concern: what every DC has (kind, drawing
+// attributes), and what only printer DCs have (the printer, the graphics
+// library, the device instance, the document and page state). Drawing
+// objects (pens, brushes, fonts, the transform, the clip) join DrawState.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kvplat/engine.h"
+#include "kvplat/gdi.h"
+
+namespace kvplat::gdi {
+
+enum class DcKind { Printer };
+
+// Drawing attributes of a DC, with the values a fresh DC starts with.
+struct DrawState {
+  COLORREF textColor = 0x000000;
+  COLORREF backgroundColor = 0xFFFFFF;
+  POINTL currentPosition{0, 0};
+};
+
+// Where a printer DC stands in its document.
+enum class DocState {
+  None,      // no document
+  Started,   // StartDocW done, between pages
+  InPage,    // StartPage done
+  Failed,    // the graphics library refused a page call: only an end is left
+};
+
+struct PrinterDc {
+  HANDLE printer = nullptr;                         // OpenPrinterW, PRINTER_ACCESS_USE
+  engine::GraphicsDriver* driver = nullptr;         // unloaded at DeleteDC
+  engine::Device* device = nullptr;                 // the device instance in force
+  std::u16string deviceName;                        // the printer's name, for the library
+  std::u16string port;                              // its port (the library's log address)
+  std::vector<BYTE> devmode;                        // the record in force (empty: none)
+  DWORD jobId = 0;
+  DocState doc = DocState::None;
+  DWORD pages = 0;                                  // pages started in this document
+};
+
+struct DC {
+  // One call at a time on a DC; recursive because the libraries a call reaches
+  // may call back on the same DC (an interface library escaping during a
+  // document event).
+  std::recursive_mutex mutex;
+  DcKind kind = DcKind::Printer;
+  DrawState draw;
+  PrinterDc printer;
+};
+
+// The surface of a printer DC's device instance, locked for one call (the
+// SURFOBJ the graphics library receives; its dhpdev is the library's instance).
+class LockedSurface {
+ public:
+  explicit LockedSurface(const engine::Device* device)
+      : object_(device != nullptr ? EngLockSurface(device->surface) : nullptr) {}
+  ~LockedSurface() {
+    if (object_ != nullptr) EngUnlockSurface(object_);
+  }
+  LockedSurface(const LockedSurface&) = delete;
+  LockedSurface& operator=(const LockedSurface&) = delete;
+  SURFOBJ* get() const { return object_; }
+
+ private:
+  SURFOBJ* object_;
+};
+
+// The graphics library's entry point `index` as its own type, or null.
+template <class Fn>
+Fn DriverEntry(const PrinterDc& printer, ULONG index) {
+  return reinterpret_cast<Fn>(engine::DriverFunction(printer.driver, index));
+}
+
+// Keeps the engine's message for a failed CreateDCW / ResetDCW of this thread.
+void SetFailureText(std::string text);
+
+// Enters a DC in the table; null when the table is full.
+HDC RegisterDc(std::shared_ptr<DC> dc);
+// The DC behind `hdc`, or null with ERROR_INVALID_HANDLE.
+std::shared_ptr<DC> FindDc(HDC hdc);
+// Takes the DC out of the table (later lookups fail); null when unknown.
+std::shared_ptr<DC> ReleaseDc(HDC hdc);
+
+}  // namespace kvplat::gdi
