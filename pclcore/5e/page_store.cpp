@@ -242,10 +242,12 @@ int FinishStore(PclPdev* pdev) {
   int result;
   if (Dm(pdev, DmField("formMode")) == 2) {
     result = WriteForm(pdev);
+  } else if (Dm(pdev, DmField("layoutMode")) == 3) {
+    // A booklet keeps its imposition whatever the page order asks: replayed
+    // in reverse its halves would come out one to a sheet.
+    result = ReplayBooklet(pdev);
   } else if (Dm(pdev, DmField("reverseActive")) != 0) {
     result = ReplayReverse(pdev);
-  } else if (Dm(pdev, DmField("layoutMode")) == 3) {
-    result = ReplayBooklet(pdev);
   } else {
     result = ReplayForward(pdev);
   }

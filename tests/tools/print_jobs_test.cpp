@@ -1,0 +1,161 @@
+// Whole jobs printed with kvprint and read back through the stream decoder:
+// the order of pages on sheets, booklets, fitting, forms, and a few golden
+// streams of canonical jobs (set KV_UPDATE_GOLDEN=1 to rewrite them, then
+// review the difference by eye).
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/run_tool.h"
+#include "support/test_root.h"
+#include "tools/pcldump/pcl_decoder.h"
+
+namespace {
+
+namespace pcl = kvtools::pcl;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class PrintJobsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = kvtest::MakeTempDir("kvjobs-");
+    root_ = dir_ + "/root";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Prints the demo document with the options and returns the raw stream.
+  std::string Print(const std::vector<std::string>& options) {
+    const std::string out = dir_ + "/job.prn";
+    std::string args = "--demo --output '" + out + "'";
+    for (const std::string& option : options) args += " -o '" + option + "'";
+    const kvtest::Outcome run = kvtest::RunTool("kvprint", root_, args);
+    EXPECT_EQ(run.status, 0) << run.output;
+    return ReadFile(out);
+  }
+  std::vector<pcl::Command> Decoded(const std::vector<std::string>& options) {
+    return pcl::Decode(Print(options));
+  }
+
+  // The cursor positions the picture frames are anchored at, page by page.
+  static std::vector<std::pair<long, long>> Anchors(const std::vector<pcl::Command>& commands) {
+    std::vector<std::pair<long, long>> anchors;
+    long x = 0;
+    for (const pcl::Command& c : commands) {
+      if (pcl::Key(c) == "ESC *p#X") x = static_cast<long>(c.value);
+      if (pcl::Key(c) == "ESC *p#Y") anchors.emplace_back(x, static_cast<long>(c.value));
+    }
+    return anchors;
+  }
+
+  std::string dir_;
+  std::string root_;
+};
+
+TEST_F(PrintJobsTest, EightUpFillsTheSheetInEachOrder) {
+  struct Case {
+    int columnFirst, rightToLeft;
+  };
+  for (const Case& c : {Case{0, 0}, Case{0, 1}, Case{1, 0}, Case{1, 1}}) {
+    SCOPED_TRACE("column first " + std::to_string(c.columnFirst) + ", right to left " +
+                 std::to_string(c.rightToLeft));
+    const auto commands = Decoded({"reverseOrder=0", "paper=A4", "nupEnabled=1", "nupPages=8",
+                                   "nupColumnFirst=" + std::to_string(c.columnFirst),
+                                   "nupRightToLeft=" + std::to_string(c.rightToLeft)});
+    const auto anchors = Anchors(commands);
+    ASSERT_EQ(anchors.size(), 5u);  // the demo's 5 pages on one sheet
+    // Portrait pages, eight to a landscape sheet: four columns, two rows.
+    const long dx = anchors[0].first;
+    const auto& second = anchors[1];
+    if (c.columnFirst) {
+      EXPECT_EQ(second.first, anchors[0].first);
+      EXPECT_GT(second.second, anchors[0].second);
+      EXPECT_EQ(anchors[2].second, anchors[0].second);
+      EXPECT_EQ(anchors[2].first > dx, c.rightToLeft == 0);
+    } else {
+      EXPECT_EQ(second.second, anchors[0].second);
+      EXPECT_EQ(second.first > dx, c.rightToLeft == 0);
+      EXPECT_GT(anchors[4].second, anchors[0].second) << "the fifth page starts the second row";
+      EXPECT_EQ(anchors[4].first, anchors[0].first);
+    }
+    EXPECT_EQ(pcl::Count(commands, "ESC &l1O"), 1u) << "a landscape sheet";
+    EXPECT_EQ(pcl::Count(commands, "FF"), 0u) << "the sheet is not full";
+  }
+}
+
+TEST_F(PrintJobsTest, ABookletOfFivePagesTakesFourSides) {
+  const auto commands = Decoded({"bookletPaperSize=9", "paper=A4", "duplex=long"});
+  EXPECT_EQ(pcl::Count(commands, "FF"), 4u);
+  EXPECT_EQ(pcl::PjlSetting(commands, "BINDING"), "SHORTEDGE");
+  EXPECT_EQ(Anchors(commands).size(), 5u);
+  EXPECT_EQ(pcl::Count(commands, "@PJL JOB NAME=\"Kelvaro demo\""), 1u);
+}
+
+TEST_F(PrintJobsTest, FittingAndScalingChangeTheSheetAndTheFrame) {
+  auto fitted = Decoded({"reverseOrder=0", "paper=A4", "zoomMode=2", "fitPaperSize=5"});
+  EXPECT_EQ(pcl::Count(fitted, "ESC &l3A"), 5u) << "every sheet is Legal";
+  auto half = Decoded({"reverseOrder=0", "paper=A4", "scalePercent=50"});
+  // The frame spans the halved surface: 2330 x 3407 dots at 600 dpi in decipoints.
+  EXPECT_EQ(pcl::Count(half, "ESC *c2797X"), 5u);
+  EXPECT_EQ(pcl::Count(half, "ESC *c4089Y"), 5u);
+}
+
+TEST_F(PrintJobsTest, AFormIsRecordedOnceAndPrintedUnderEverySheet) {
+  const auto recorded = Print({"reverseOrder=0", "formMode=2", "formFileName=C:\\forms\\memo.frm"});
+  EXPECT_EQ(pcl::Count(pcl::Decode(recorded), "@PJL EOJ NAME=\"Kelvaro demo\""), 0u);
+  const std::string form = ReadFile(root_ + "/C/Windows/System32/memo.frm");
+  ASSERT_FALSE(form.empty());
+  EXPECT_NE(form.find("\x1B*v0T"), std::string::npos);
+
+  const auto printed = Decoded({"reverseOrder=0", "formMode=1", "formFileName=memo.frm"});
+  EXPECT_EQ(pcl::Count(printed, "ESC *v0T"), 10u) << "each page's own frame and the form's";
+  EXPECT_EQ(pcl::Count(printed, "FF"), 5u) << "the form brings each page's end";
+}
+
+TEST_F(PrintJobsTest, StreamsDecodeWithoutProblems) {
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{}, {"nup=4", "duplex=short", "copies=3", "collate=1"},
+        {"bookletPaperSize=9"}, {"rangeSourceMode=2", "rangeSource=4", "reverseOrder=0"},
+        {"separatorSheet=1", "reverseOrder=0"}}) {
+    const auto commands = Decoded(options);
+    EXPECT_TRUE(pcl::Problems(commands).empty()) << pcl::Dump(commands);
+  }
+}
+
+// Golden streams of canonical jobs, kept as decoded text.
+TEST_F(PrintJobsTest, GoldenStreams) {
+  struct Golden {
+    const char* name;
+    std::vector<std::string> options;
+  };
+  const Golden goldens[] = {
+      {"demo-default", {"paper=A4"}},
+      {"demo-4up-duplex", {"paper=A4", "nup=4", "duplex=long", "reverseOrder=0"}},
+      {"demo-booklet", {"paper=A4", "bookletPaperSize=9"}},
+      {"demo-letter-300dpi-copies", {"paper=Letter", "dpi=300", "copies=2", "collate=1"}},
+  };
+  const bool update = std::getenv("KV_UPDATE_GOLDEN") != nullptr;
+  for (const Golden& golden : goldens) {
+    const std::string text = pcl::Dump(Decoded(golden.options));
+    const std::string path = std::string(KV_SOURCE_DIR) + "/tests/golden/" + golden.name + ".txt";
+    if (update) {
+      std::ofstream(path, std::ios::binary) << text;
+      continue;
+    }
+    EXPECT_EQ(text, ReadFile(path)) << golden.name << ": rewrite with KV_UPDATE_GOLDEN=1 and review";
+  }
+}
+
+}  // namespace
