@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kvplat/engine.h"
+#include "kvplat/engine_objects.h"
 #include "kvplat/fault.h"
 #include "kvplat/kernel.h"
 
@@ -76,6 +77,7 @@ KVAPI BOOL EngAssociateSurface(HSURF handle, HDEV hdev, FLONG hooks) {
 KVAPI BOOL EngDeleteSurface(HSURF handle) {
   Surface* surface = AsSurface(handle);
   if (surface == nullptr) return FALSE;
+  kvplat::engine::ReleaseBitmapBits(handle);  // a bitmap's pixels go with it
   surface->magic = 0;
   delete surface;
   return TRUE;
