@@ -74,6 +74,7 @@ void FreeInstance(PclPdev* pdev) {
   if (pdev->storeFile != nullptr) ClosePageStore(pdev);
   if (pdev->resourceModule) EngFreeModule(pdev->resourceModule);
   ResetHpglState(pdev->hpglState);  // frees its line type definitions
+  FreeRasterBuffers(pdev->raster);
   FreeDeviceFonts(pdev);
   if (pdev->palette) EngDeletePalette(pdev->palette);
   pdev->magicHead = 0;

@@ -10,6 +10,7 @@
 #include "kvplat/engine.h"
 #include "kvplat/wintypes.h"
 #include "pclcore/5e/hpgl_state.h"
+#include "pclcore/5e/raster_compression.h"
 
 namespace kv5e {
 
@@ -113,6 +114,7 @@ struct PclPdev {
   std::uint32_t outFill;
   BYTE outBuffer[kOutCapacity];
   HpglState hpglState;
+  RasterBuffers raster;  // raster work buffers, freed by FreeInstance
   PageFormat lastFormat;
   std::uint32_t watermarkColor;
   std::uint32_t magicTail;
