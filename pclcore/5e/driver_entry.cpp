@@ -3,8 +3,10 @@
 #include <array>
 
 #include "kvplat/kernel.h"
+#include "pclcore/5e/brushes.h"
 #include "pclcore/5e/device_instance.h"
 #include "pclcore/5e/driver_escapes.h"
+#include "pclcore/5e/hpgl_paths.h"
 #include "pclcore/5e/job_control.h"
 
 namespace kv5e {
@@ -35,7 +37,7 @@ const std::array<DRVFN, kEntryCount>& EntryTable() {
       {INDEX_DrvEndDoc, Entry(&DrvEndDoc)},
       {INDEX_DrvSendPage, Entry(&DrvSendPage)},
       {INDEX_DrvDitherColor, Entry(&DrvDitherColor)},
-      {INDEX_DrvRealizeBrush, Entry(&RefuseCall)},
+      {INDEX_DrvRealizeBrush, Entry(&DrvRealizeBrush)},
       {INDEX_DrvBitBlt, Entry(&RefuseCall)},
       {INDEX_DrvCopyBits, Entry(&RefuseCall)},
       {INDEX_DrvStretchBlt, Entry(&RefuseCall)},
@@ -43,11 +45,11 @@ const std::array<DRVFN, kEntryCount>& EntryTable() {
       {INDEX_DrvDrawEscape, Entry(&DrvDrawEscape)},
       {INDEX_DrvGetGlyphMode, Entry(&RefuseCall)},
       {INDEX_DrvQueryAdvanceWidths, Entry(&RefuseCall)},
-      {INDEX_DrvStrokePath, Entry(&RefuseCall)},
-      {INDEX_DrvFillPath, Entry(&RefuseCall)},
-      {INDEX_DrvStrokeAndFillPath, Entry(&RefuseCall)},
-      {INDEX_DrvLineTo, Entry(&RefuseCall)},
-      {INDEX_DrvPaint, Entry(&RefuseCall)},
+      {INDEX_DrvStrokePath, Entry(&DrvStrokePath)},
+      {INDEX_DrvFillPath, Entry(&DrvFillPath)},
+      {INDEX_DrvStrokeAndFillPath, Entry(&DrvStrokeAndFillPath)},
+      {INDEX_DrvLineTo, Entry(&DrvLineTo)},
+      {INDEX_DrvPaint, Entry(&DrvPaint)},
       {INDEX_DrvQueryFont, Entry(&RefuseCall)},
       {INDEX_DrvQueryFontTree, Entry(&RefuseCall)},
       {INDEX_DrvQueryFontData, Entry(&RefuseCall)},

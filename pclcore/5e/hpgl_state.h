@@ -37,13 +37,16 @@ struct HpglState {
   std::int32_t cUserLineTypesMade;
   UserLineType* apUserLineType[kMaxUserLineTypes];
   std::int32_t bClampStartX;
+  // Gray patterns downloaded in this page: bit k for pattern k (gray 255 - k).
+  std::uint8_t grayPatternsSent[32];
   // Resident font last selected (text output) and its height; -1 after a reset.
   std::int32_t lastFontIndex;
   std::int32_t lastFontHeight;
 };
 
 // Forgets what the printer was last told: frees the user line types, zeroes
-// the record but for the mode flag and sets the caches to "nothing sent".
+// the record but for the mode flag (which also forgets the gray patterns and
+// the user pattern sent in the page) and sets the caches to "nothing sent".
 void ResetHpglState(HpglState& state);
 
 // Mode switches: ESC "%1B" into HP-GL/2, ESC "%1A" back to PCL, each only when
