@@ -21,13 +21,54 @@
 
 namespace kvplat::gdi {
 
-enum class DcKind { Printer };
+enum class DcKind { Printer, Memory };
+
+struct GdiObject;        // a pen, brush, bitmap or region (drawing.h)
+struct BitmapSelection;  // a bitmap held by the memory DC it is selected into
+
+// A logical-to-device affine map: device = (x * m11 + y * m21 + dx, x * m12 + y * m22 + dy).
+struct Matrix {
+  double m11 = 1, m12 = 0, m21 = 0, m22 = 1, dx = 0, dy = 0;
+};
+
+// A path being recorded between BeginPath and EndPath: device points in 28.4
+// with their PT_* types.
+enum class PathState { None, Open, Closed };
+struct RecordedPath {
+  PathState state = PathState::None;
+  std::vector<POINTFIX> points;
+  std::vector<BYTE> types;
+};
 
 // Drawing attributes of a DC, with the values a fresh DC starts with.
 struct DrawState {
   COLORREF textColor = 0x000000;
   COLORREF backgroundColor = 0xFFFFFF;
   POINTL currentPosition{0, 0};
+  // Selected objects: the handle the application knows and the object itself
+  // (kept alive while selected, even when its handle is deleted).
+  HGDIOBJ penHandle = nullptr;
+  HGDIOBJ brushHandle = nullptr;
+  std::shared_ptr<GdiObject> pen;
+  std::shared_ptr<GdiObject> brush;
+  int rop2 = 13;          // R2_COPYPEN
+  int bkMode = 2;         // OPAQUE
+  int polyFillMode = 1;   // ALTERNATE
+  int stretchMode = 1;    // BLACKONWHITE
+  int arcDirection = 1;   // AD_COUNTERCLOCKWISE
+  POINTL brushOrigin{0, 0};
+  // Coordinate spaces.
+  int mapMode = 1;        // MM_TEXT
+  int graphicsMode = 1;   // GM_COMPATIBLE
+  POINTL windowOrigin{0, 0};
+  POINTL viewportOrigin{0, 0};
+  SIZEL windowExtent{1, 1};
+  SIZEL viewportExtent{1, 1};
+  Matrix world;
+  // The clip in device pixels (banded rectangles); none when !clipped.
+  bool clipped = false;
+  std::vector<RECTL> clip;
+  RecordedPath path;
 };
 
 // Where a printer DC stands in its document.
@@ -50,6 +91,12 @@ struct PrinterDc {
   DWORD pages = 0;                                  // pages started in this document
 };
 
+// What only memory DCs have: the bitmap they draw into.
+struct MemoryDc {
+  HBITMAP bitmapHandle = nullptr;
+  std::shared_ptr<BitmapSelection> bitmap;
+};
+
 struct DC {
   // One call at a time on a DC; recursive because the libraries a call reaches
   // may call back on the same DC (an interface library escaping during a
@@ -57,8 +104,13 @@ struct DC {
   std::recursive_mutex mutex;
   DcKind kind = DcKind::Printer;
   DrawState draw;
+  std::vector<DrawState> saved;  // SaveDC levels, oldest first
   PrinterDc printer;
+  MemoryDc memory;
 };
+
+// GetDeviceCaps for a memory DC (drawing_state.cpp).
+int MemoryDeviceCaps(const DC& dc, int index);
 
 // The surface of a printer DC's device instance, locked for one call (the
 // SURFOBJ the graphics library receives; its dhpdev is the library's instance).

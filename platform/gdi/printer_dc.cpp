@@ -234,6 +234,10 @@ KVAPI HDC ResetDCW(HDC hdc, const DEVMODEW* devmode) {
   std::shared_ptr<DC> dc = FindDc(hdc);
   if (dc == nullptr) return nullptr;
   std::lock_guard lock(dc->mutex);
+  if (dc->kind != DcKind::Printer) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
   PrinterDc& printer = dc->printer;
   // The page in progress belongs to the instance that started it.
   if (printer.doc == DocState::InPage) {
@@ -305,6 +309,7 @@ KVAPI int GetDeviceCaps(HDC hdc, int index) {
   std::shared_ptr<DC> dc = FindDc(hdc);
   if (dc == nullptr) return 0;
   std::lock_guard lock(dc->mutex);
+  if (dc->kind != DcKind::Printer) return MemoryDeviceCaps(*dc, index);
   const engine::Device* device = dc->printer.device;
   const GDIINFO& g = device->gdiInfo;
   switch (index) {

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "kvplat/engine.h"  // DT_RASPRINTER and the records the engine keeps
+#include "kvplat/engine_objects.h"  // HBITMAP, the HS_* hatch styles, COLORONCOLOR
 #include "kvplat/gdi_types.h"
 #include "kvplat/wintypes.h"
 
@@ -158,4 +159,404 @@ namespace kvplat::gdi {
 // ("cannot load the graphics library ...", "DrvEnablePDEV failed (error 87)"),
 // for tools that report failures to people; empty when there is none.
 std::string LastFailureText();
+}  // namespace kvplat::gdi
+
+// ==== drawing ==================================================================
+// Pens, brushes, bitmaps and regions are GDI objects: their handles are serial
+// numbers kept in one table (never addresses), so a deleted or forged handle
+// finds nothing and the call fails with ERROR_INVALID_HANDLE. Coordinates are
+// logical units, mapped to device pixels by the DC's mapping mode and world
+// transform. Printer DCs draw through the graphics library (what it refuses,
+// the engine draws on its behalf); memory DCs draw into their selected bitmap.
+
+KV_DECLARE_HANDLE(HPEN);
+KV_DECLARE_HANDLE(HBRUSH);
+KV_DECLARE_HANDLE(HRGN);
+using HGDIOBJ = HANDLE;
+
+inline constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+  return COLORREF{r} | (COLORREF{g} << 8) | (COLORREF{b} << 16);
+}
+inline constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c); }
+inline constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>(c >> 8); }
+inline constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>(c >> 16); }
+inline constexpr COLORREF CLR_INVALID = 0xFFFFFFFF;
+#define HGDI_ERROR (reinterpret_cast<HGDIOBJ>(static_cast<LONG_PTR>(-1)))
+
+// ---- objects ---------------------------------------------------------------------
+inline constexpr int WHITE_BRUSH = 0;
+inline constexpr int LTGRAY_BRUSH = 1;
+inline constexpr int GRAY_BRUSH = 2;
+inline constexpr int DKGRAY_BRUSH = 3;
+inline constexpr int BLACK_BRUSH = 4;
+inline constexpr int NULL_BRUSH = 5;
+inline constexpr int HOLLOW_BRUSH = NULL_BRUSH;
+inline constexpr int WHITE_PEN = 6;
+inline constexpr int BLACK_PEN = 7;
+inline constexpr int NULL_PEN = 8;
+
+inline constexpr DWORD OBJ_PEN = 1;
+inline constexpr DWORD OBJ_BRUSH = 2;
+inline constexpr DWORD OBJ_DC = 3;
+inline constexpr DWORD OBJ_REGION = 6;
+inline constexpr DWORD OBJ_BITMAP = 7;
+inline constexpr DWORD OBJ_MEMDC = 10;
+inline constexpr DWORD OBJ_EXTPEN = 11;
+
+// Stock objects need no deleting (DeleteObject on them does nothing).
+KVAPI HGDIOBJ GetStockObject(int index);
+// Selects a pen, brush or bitmap (memory DCs only; one DC at a time) and
+// returns the one it replaces; a region becomes the clip (as SelectClipRgn)
+// and the region type comes back. Null with the last error on failure.
+KVAPI HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+// A pen or brush still selected somewhere stays in use there until it is
+// replaced; a bitmap selected into a DC cannot be deleted (FALSE).
+KVAPI BOOL DeleteObject(HGDIOBJ object);
+// OBJ_PEN, OBJ_EXTPEN, OBJ_BRUSH, OBJ_BITMAP, OBJ_REGION, OBJ_DC, OBJ_MEMDC; 0 if none.
+KVAPI DWORD GetObjectType(HGDIOBJ object);
+// The pen, brush or bitmap selected in a DC (OBJ_PEN, OBJ_BRUSH, OBJ_BITMAP).
+KVAPI HGDIOBJ GetCurrentObject(HDC dc, UINT type);
+
+// ---- pens ----------------------------------------------------------------------------
+inline constexpr DWORD PS_SOLID = 0;
+inline constexpr DWORD PS_DASH = 1;
+inline constexpr DWORD PS_DOT = 2;
+inline constexpr DWORD PS_DASHDOT = 3;
+inline constexpr DWORD PS_DASHDOTDOT = 4;
+inline constexpr DWORD PS_NULL = 5;
+inline constexpr DWORD PS_INSIDEFRAME = 6;
+inline constexpr DWORD PS_USERSTYLE = 7;
+inline constexpr DWORD PS_ALTERNATE = 8;
+inline constexpr DWORD PS_STYLE_MASK = 0x0000000F;
+inline constexpr DWORD PS_ENDCAP_ROUND = 0x00000000;
+inline constexpr DWORD PS_ENDCAP_SQUARE = 0x00000100;
+inline constexpr DWORD PS_ENDCAP_FLAT = 0x00000200;
+inline constexpr DWORD PS_ENDCAP_MASK = 0x00000F00;
+inline constexpr DWORD PS_JOIN_ROUND = 0x00000000;
+inline constexpr DWORD PS_JOIN_BEVEL = 0x00001000;
+inline constexpr DWORD PS_JOIN_MITER = 0x00002000;
+inline constexpr DWORD PS_JOIN_MASK = 0x0000F000;
+inline constexpr DWORD PS_COSMETIC = 0x00000000;
+inline constexpr DWORD PS_GEOMETRIC = 0x00010000;
+inline constexpr DWORD PS_TYPE_MASK = 0x000F0000;
+
+struct LOGBRUSH {
+  UINT lbStyle;
+  COLORREF lbColor;
+  ULONG_PTR lbHatch;  // hatch style, or the packed DIB / bitmap of a pattern brush
+};
+static_assert(sizeof(LOGBRUSH) == 16);
+
+// A pen of `style` (PS_SOLID ... PS_INSIDEFRAME): width 0 is one pixel
+// whatever the transform; wider pens are in logical units with round ends
+// and joins, and only solid (styled wide pens draw solid, as on Windows).
+KVAPI HPEN CreatePen(int style, int width, COLORREF color);
+// Cosmetic pens: width 1, a solid brush, any style (PS_USERSTYLE lengths in
+// style units). Geometric pens: width in logical units, any brush, end caps
+// and joins, PS_USERSTYLE lengths in logical units. At most 16 style entries,
+// not all zero. Null with ERROR_INVALID_PARAMETER otherwise.
+KVAPI HPEN ExtCreatePen(DWORD style, DWORD width, const LOGBRUSH* brush, DWORD styleCount,
+                        const DWORD* styles);
+
+// ---- brushes ----------------------------------------------------------------------------
+inline constexpr UINT BS_SOLID = 0;
+inline constexpr UINT BS_NULL = 1;
+inline constexpr UINT BS_HOLLOW = BS_NULL;
+inline constexpr UINT BS_HATCHED = 2;
+inline constexpr UINT BS_PATTERN = 3;
+inline constexpr UINT BS_DIBPATTERN = 5;
+inline constexpr UINT BS_DIBPATTERNPT = 6;
+// Hatch styles HS_HORIZONTAL (0) ... HS_DIAGCROSS (5) come with the engine's brushes.
+
+KVAPI HBRUSH CreateSolidBrush(COLORREF color);
+// Hatch lines in `color`; between them the DC's background colour (OPAQUE)
+// or what is already there (TRANSPARENT).
+KVAPI HBRUSH CreateHatchBrush(int hatch, COLORREF color);
+// The bitmap is copied; a monochrome one paints its 0 bits in the text
+// colour and its 1 bits in the background colour at drawing time.
+KVAPI HBRUSH CreatePatternBrush(HBITMAP bitmap);
+// A packed DIB: BITMAPINFO, colour table and bits in one block.
+KVAPI HBRUSH CreateDIBPatternBrushPt(const void* packedDib, UINT usage);
+KVAPI HBRUSH CreateBrushIndirect(const LOGBRUSH* brush);
+
+// ---- drawing attributes ---------------------------------------------------------------
+inline constexpr int R2_BLACK = 1;
+inline constexpr int R2_NOTMERGEPEN = 2;
+inline constexpr int R2_MASKNOTPEN = 3;
+inline constexpr int R2_NOTCOPYPEN = 4;
+inline constexpr int R2_MASKPENNOT = 5;
+inline constexpr int R2_NOT = 6;
+inline constexpr int R2_XORPEN = 7;
+inline constexpr int R2_NOTMASKPEN = 8;
+inline constexpr int R2_MASKPEN = 9;
+inline constexpr int R2_NOTXORPEN = 10;
+inline constexpr int R2_NOP = 11;
+inline constexpr int R2_MERGENOTPEN = 12;
+inline constexpr int R2_COPYPEN = 13;
+inline constexpr int R2_MERGEPENNOT = 14;
+inline constexpr int R2_MERGEPEN = 15;
+inline constexpr int R2_WHITE = 16;
+inline constexpr int TRANSPARENT = 1;
+inline constexpr int OPAQUE = 2;
+inline constexpr int ALTERNATE = 1;
+inline constexpr int WINDING = 2;
+inline constexpr int BLACKONWHITE = 1;
+inline constexpr int WHITEONBLACK = 2;
+inline constexpr int COLORONCOLOR_MODE = 3;  // COLORONCOLOR (3) comes with the engine
+inline constexpr int HALFTONE = 4;
+
+// Each returns the previous value, or 0 with the last error.
+KVAPI int SetROP2(HDC dc, int rop2);
+KVAPI int GetROP2(HDC dc);
+KVAPI int SetBkMode(HDC dc, int mode);
+KVAPI int GetBkMode(HDC dc);
+KVAPI int SetPolyFillMode(HDC dc, int mode);
+KVAPI int GetPolyFillMode(HDC dc);
+KVAPI int SetStretchBltMode(HDC dc, int mode);
+// Colours: the previous one, CLR_INVALID on failure.
+KVAPI COLORREF SetBkColor(HDC dc, COLORREF color);
+KVAPI COLORREF GetBkColor(HDC dc);
+KVAPI COLORREF SetTextColor(HDC dc, COLORREF color);
+KVAPI COLORREF GetTextColor(HDC dc);
+KVAPI BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* previous);
+
+// ---- coordinate spaces -------------------------------------------------------------------
+inline constexpr int MM_TEXT = 1;
+inline constexpr int MM_LOMETRIC = 2;
+inline constexpr int MM_HIMETRIC = 3;
+inline constexpr int MM_LOENGLISH = 4;
+inline constexpr int MM_HIENGLISH = 5;
+inline constexpr int MM_TWIPS = 6;
+inline constexpr int MM_ISOTROPIC = 7;
+inline constexpr int MM_ANISOTROPIC = 8;
+inline constexpr int GM_COMPATIBLE = 1;
+inline constexpr int GM_ADVANCED = 2;
+inline constexpr DWORD MWT_IDENTITY = 1;
+inline constexpr DWORD MWT_LEFTMULTIPLY = 2;
+inline constexpr DWORD MWT_RIGHTMULTIPLY = 3;
+
+struct XFORM {
+  float eM11, eM12, eM21, eM22, eDx, eDy;
+};
+static_assert(sizeof(XFORM) == 24);
+
+// The fixed modes set the extents from the device's resolution (y grows
+// upwards in all but MM_TEXT); MM_ISOTROPIC starts from MM_LOMETRIC's
+// extents and keeps one unit the same size in x and y.
+KVAPI int SetMapMode(HDC dc, int mode);
+KVAPI int GetMapMode(HDC dc);
+// Extents are taken only in MM_ISOTROPIC and MM_ANISOTROPIC (elsewhere the
+// call succeeds and changes nothing); zero extents fail.
+KVAPI BOOL SetWindowExtEx(HDC dc, int x, int y, SIZE* previous);
+KVAPI BOOL SetViewportExtEx(HDC dc, int x, int y, SIZE* previous);
+KVAPI BOOL SetWindowOrgEx(HDC dc, int x, int y, POINT* previous);
+KVAPI BOOL SetViewportOrgEx(HDC dc, int x, int y, POINT* previous);
+KVAPI BOOL OffsetViewportOrgEx(HDC dc, int x, int y, POINT* previous);
+KVAPI BOOL OffsetWindowOrgEx(HDC dc, int x, int y, POINT* previous);
+KVAPI BOOL GetWindowExtEx(HDC dc, SIZE* size);
+KVAPI BOOL GetViewportExtEx(HDC dc, SIZE* size);
+KVAPI BOOL GetWindowOrgEx(HDC dc, POINT* point);
+KVAPI BOOL GetViewportOrgEx(HDC dc, POINT* point);
+// World transforms need GM_ADVANCED; going back to GM_COMPATIBLE needs the
+// identity. A singular matrix fails.
+KVAPI int SetGraphicsMode(HDC dc, int mode);
+KVAPI int GetGraphicsMode(HDC dc);
+KVAPI BOOL SetWorldTransform(HDC dc, const XFORM* xform);
+KVAPI BOOL ModifyWorldTransform(HDC dc, const XFORM* xform, DWORD mode);
+KVAPI BOOL GetWorldTransform(HDC dc, XFORM* xform);
+KVAPI BOOL LPtoDP(HDC dc, POINT* points, int count);
+KVAPI BOOL DPtoLP(HDC dc, POINT* points, int count);
+
+// ---- saving state ---------------------------------------------------------------------
+// SaveDC returns the new level (from 1), 0 on failure. RestoreDC takes a
+// level or, negative, a count back from the newest; the levels above go.
+KVAPI int SaveDC(HDC dc);
+KVAPI BOOL RestoreDC(HDC dc, int saved);
+
+// ---- regions and clipping ---------------------------------------------------------------
+// Regions are in device pixels (right and bottom edges excluded).
+inline constexpr int ERROR = 0;
+inline constexpr int NULLREGION = 1;
+inline constexpr int SIMPLEREGION = 2;
+inline constexpr int COMPLEXREGION = 3;
+inline constexpr int RGN_AND = 1;
+inline constexpr int RGN_OR = 2;
+inline constexpr int RGN_XOR = 3;
+inline constexpr int RGN_DIFF = 4;
+inline constexpr int RGN_COPY = 5;
+
+KVAPI HRGN CreateRectRgn(int left, int top, int right, int bottom);
+KVAPI HRGN CreateRectRgnIndirect(const RECT* rect);
+// Filled with `mode` (ALTERNATE, WINDING); at least 3 points.
+KVAPI HRGN CreatePolygonRgn(const POINT* points, int count, int mode);
+KVAPI HRGN CreateEllipticRgn(int left, int top, int right, int bottom);
+// `destination` receives the combination; the region type, or ERROR.
+KVAPI int CombineRgn(HRGN destination, HRGN source1, HRGN source2, int mode);
+KVAPI int OffsetRgn(HRGN region, int x, int y);
+KVAPI int GetRgnBox(HRGN region, RECT* box);
+KVAPI BOOL PtInRegion(HRGN region, int x, int y);
+KVAPI BOOL EqualRgn(HRGN a, HRGN b);
+// The DC's clip: a copy of the region (null removes the clip).
+KVAPI int SelectClipRgn(HDC dc, HRGN region);
+KVAPI int ExtSelectClipRgn(HDC dc, HRGN region, int mode);
+// Logical rectangles narrowed into (or cut out of) the clip.
+KVAPI int IntersectClipRect(HDC dc, int left, int top, int right, int bottom);
+KVAPI int ExcludeClipRect(HDC dc, int left, int top, int right, int bottom);
+// The clip's bounds in logical units (the surface's when there is no clip).
+KVAPI int GetClipBox(HDC dc, RECT* box);
+// Region painted with a brush (FillRgn) or the DC's brush (PaintRgn).
+KVAPI BOOL FillRgn(HDC dc, HRGN region, HBRUSH brush);
+KVAPI BOOL PaintRgn(HDC dc, HRGN region);
+
+// ---- lines and shapes -------------------------------------------------------------------
+// Rectangles are drawn as Windows does: in GM_COMPATIBLE the right and bottom
+// edges are left out; the outline takes the pen and the inside the brush.
+// Counts below what a figure needs, and device coordinates beyond 2^27
+// pixels, fail with ERROR_INVALID_PARAMETER.
+inline constexpr int AD_COUNTERCLOCKWISE = 1;
+inline constexpr int AD_CLOCKWISE = 2;
+
+KVAPI BOOL MoveToEx(HDC dc, int x, int y, POINT* previous);
+KVAPI BOOL GetCurrentPositionEx(HDC dc, POINT* point);
+KVAPI BOOL LineTo(HDC dc, int x, int y);
+KVAPI BOOL Polyline(HDC dc, const POINT* points, int count);
+KVAPI BOOL PolylineTo(HDC dc, const POINT* points, DWORD count);
+KVAPI BOOL PolyBezier(HDC dc, const POINT* points, DWORD count);    // 1 + 3n points
+KVAPI BOOL PolyBezierTo(HDC dc, const POINT* points, DWORD count);  // 3n points
+KVAPI BOOL Polygon(HDC dc, const POINT* points, int count);
+KVAPI BOOL PolyPolygon(HDC dc, const POINT* points, const INT* counts, int polygons);
+KVAPI BOOL Rectangle(HDC dc, int left, int top, int right, int bottom);
+KVAPI BOOL RoundRect(HDC dc, int left, int top, int right, int bottom, int width, int height);
+KVAPI BOOL Ellipse(HDC dc, int left, int top, int right, int bottom);
+KVAPI int SetArcDirection(HDC dc, int direction);
+KVAPI int GetArcDirection(HDC dc);
+// The arc runs from the ray through (xStart, yStart) to the ray through (xEnd, yEnd).
+KVAPI BOOL Arc(HDC dc, int left, int top, int right, int bottom, int xStart, int yStart,
+               int xEnd, int yEnd);
+KVAPI BOOL Pie(HDC dc, int left, int top, int right, int bottom, int xStart, int yStart,
+               int xEnd, int yEnd);
+KVAPI BOOL Chord(HDC dc, int left, int top, int right, int bottom, int xStart, int yStart,
+                 int xEnd, int yEnd);
+// Brush fills that ignore the pen: FillRect leaves out the right and bottom
+// edges; FrameRect draws a one-pixel border with the brush.
+KVAPI int FillRect(HDC dc, const RECT* rect, HBRUSH brush);
+KVAPI int FrameRect(HDC dc, const RECT* rect, HBRUSH brush);
+
+// ---- paths ---------------------------------------------------------------------------
+KVAPI BOOL BeginPath(HDC dc);
+KVAPI BOOL EndPath(HDC dc);
+KVAPI BOOL AbortPath(HDC dc);
+KVAPI BOOL CloseFigure(HDC dc);
+// These take the ended path and discard it.
+KVAPI BOOL StrokePath(HDC dc);
+KVAPI BOOL FillPath(HDC dc);
+KVAPI BOOL StrokeAndFillPath(HDC dc);
+KVAPI BOOL SelectClipPath(HDC dc, int mode);
+KVAPI HRGN PathToRegion(HDC dc);
+
+// ---- bitmaps and raster operations --------------------------------------------------------
+inline constexpr DWORD SRCCOPY = 0x00CC0020;
+inline constexpr DWORD SRCPAINT = 0x00EE0086;
+inline constexpr DWORD SRCAND = 0x008800C6;
+inline constexpr DWORD SRCINVERT = 0x00660046;
+inline constexpr DWORD SRCERASE = 0x00440328;
+inline constexpr DWORD NOTSRCCOPY = 0x00330008;
+inline constexpr DWORD NOTSRCERASE = 0x001100A6;
+inline constexpr DWORD MERGECOPY = 0x00C000CA;
+inline constexpr DWORD MERGEPAINT = 0x00BB0226;
+inline constexpr DWORD PATCOPY = 0x00F00021;
+inline constexpr DWORD PATPAINT = 0x00FB0A09;
+inline constexpr DWORD PATINVERT = 0x005A0049;
+inline constexpr DWORD DSTINVERT = 0x00550009;
+inline constexpr DWORD BLACKNESS = 0x00000042;
+inline constexpr DWORD WHITENESS = 0x00FF0062;
+
+inline constexpr DWORD BI_RGB = 0;
+inline constexpr DWORD BI_RLE8 = 1;
+inline constexpr DWORD BI_RLE4 = 2;
+inline constexpr DWORD BI_BITFIELDS = 3;
+inline constexpr UINT DIB_RGB_COLORS = 0;
+inline constexpr UINT DIB_PAL_COLORS = 1;
+
+struct BITMAPINFOHEADER {
+  DWORD biSize;
+  LONG biWidth;
+  LONG biHeight;  // positive: bottom-up rows; negative: top-down
+  WORD biPlanes;
+  WORD biBitCount;
+  DWORD biCompression;
+  DWORD biSizeImage;
+  LONG biXPelsPerMeter;
+  LONG biYPelsPerMeter;
+  DWORD biClrUsed;
+  DWORD biClrImportant;
+};
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+struct RGBQUAD {
+  BYTE rgbBlue;
+  BYTE rgbGreen;
+  BYTE rgbRed;
+  BYTE rgbReserved;
+};
+static_assert(sizeof(RGBQUAD) == 4);
+// The header, then the colour table (or, for BI_BITFIELDS with a 40-byte
+// header, the red, green and blue masks as three DWORDs).
+struct BITMAPINFO {
+  BITMAPINFOHEADER bmiHeader;
+  RGBQUAD bmiColors[1];
+};
+static_assert(sizeof(BITMAPINFO) == 44);
+
+// A memory DC starts with a 1 x 1 monochrome bitmap; `dc` may be null.
+KVAPI HDC CreateCompatibleDC(HDC dc);
+// A bitmap in the format of the DC's surface (a memory DC holding its
+// initial bitmap gives a monochrome one, as on Windows; null: 32 bits).
+KVAPI HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height);
+// A device-dependent bitmap; `bits` (may be null) has rows padded to 16 bits.
+KVAPI HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const void* bits);
+// A bitmap with the DIB's layout; *bits receives its pixels (bottom-up rows
+// for a positive height). `section` must be null.
+KVAPI HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits,
+                               HANDLE section, DWORD offset);
+// Rows start..start+lines-1 (from the bottom) of a bitmap in the format `info`
+// asks for; with null `bits`, fills in the header (and colour table of an
+// indexed format the bitmap has). The number of rows copied, 0 on failure.
+KVAPI int GetDIBits(HDC dc, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info,
+                    UINT usage);
+// DIBs of 1, 4, 8, 16, 24 and 32 bits (BI_RGB, or BI_BITFIELDS for 16 and 32)
+// to a DC. Source rectangles are measured from the DIB's lower-left corner
+// for bottom-up DIBs, clipped to the DIB; a negative width or height on one
+// side mirrors. The number of scan lines, 0 on failure.
+KVAPI int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc,
+                        int ySrc, int srcWidth, int srcHeight, const void* bits,
+                        const BITMAPINFO* info, UINT usage, DWORD rop);
+// Unscaled; `bits` holds `lines` scan lines from `startScan` (from the bottom).
+KVAPI int SetDIBitsToDevice(HDC dc, int xDest, int yDest, DWORD width, DWORD height, int xSrc,
+                            int ySrc, UINT startScan, UINT lines, const void* bits,
+                            const BITMAPINFO* info, UINT usage);
+// From a memory DC's bitmap (the source may be null when `rop` ignores it).
+KVAPI BOOL BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int xSrc, int ySrc,
+                  DWORD rop);
+KVAPI BOOL StretchBlt(HDC dc, int xDest, int yDest, int destWidth, int destHeight, HDC source,
+                      int xSrc, int ySrc, int srcWidth, int srcHeight, DWORD rop);
+// The DC's brush under a raster operation that uses no source.
+KVAPI BOOL PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
+// The colour of a memory DC's pixel (logical coordinates); CLR_INVALID off
+// the bitmap or for other DCs.
+KVAPI COLORREF GetPixel(HDC dc, int x, int y);
+
+namespace kvplat::gdi {
+// How this thread's drawing calls reached a printer's graphics library since
+// the last reset: for each DDI entry (INDEX_Drv...) the calls made and how
+// many of them the library refused; `engineRenderings` counts the drawings
+// the engine made on the library's behalf (delivered through DrvCopyBits),
+// `lost` the calls that reached nobody and failed.
+struct DriverCallCounts {
+  ULONG calls[INDEX_LAST + 1];
+  ULONG refused[INDEX_LAST + 1];
+  ULONG engineRenderings;
+  ULONG lost;
+};
+DriverCallCounts CurrentDriverCallCounts();
+void ResetDriverCallCounts();
 }  // namespace kvplat::gdi
