@@ -7,11 +7,18 @@
 //   EncodeOnly/<page>/<value>     the same with the output dropped: the
 //                                 encoders and block packing alone
 //
+//   StretchBlt/photo24/<value>  a 24-bit photograph of 1240 x 1754 pixels
+//                               (150 dpi) stretched to the page through
+//                               DrvStretchBlt: dithering, encoding, spooling
+//   CopyBits/scan1/<value>      a one-bit scanned letter of page size through
+//                               DrvCopyBits
+//
 // Pages: "photo" (an ordered dither of smooth gradients and noise), "text"
 // (sparse black runs in lines, like a scanned letter) and "white".
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,12 +28,14 @@
 #include <string>
 #include <vector>
 
+#include "kvplat/engine_objects.h"
 #include "kvplat/root.h"
 #include "kvplat/spooler.h"
 #include "pclcore/5e/devmode_access.h"
 #include "pclcore/5e/output_channel.h"
 #include "pclcore/5e/pcl_device.h"
 #include "pclcore/5e/raster_compression.h"
+#include "pclcore/5e/raster_images.h"
 #include "tools/common/driver_install.h"
 
 namespace {
@@ -183,6 +192,124 @@ void SendRasterBench(benchmark::State& state, int pageIndex, int compression, bo
   kv5e::FreeRasterBuffers(pdev->raster);
 }
 
+// ---- whole images through the driver's bitmap calls
+
+constexpr int kPhotoWidth = 1240;
+constexpr int kPhotoHeight = 1754;
+
+// A photograph at 150 dpi: smooth light and shade, a few hard edges and a
+// little sensor noise, in the usual B, G, R byte order.
+SURFOBJ* PhotoBitmap() {
+  static SURFOBJ* photo = [] {
+    SURFOBJ* s = kvplat::engine::CreateBitmapSurface(SIZEL{kPhotoWidth, kPhotoHeight}, BMF_24BPP,
+                                                     BMF_TOPDOWN);
+    std::mt19937 random(77);
+    constexpr int kCell = 48;
+    const int gw = kPhotoWidth / kCell + 2, gh = kPhotoHeight / kCell + 2;
+    std::vector<float> lattice(static_cast<std::size_t>(gw) * gh * 3);
+    for (float& v : lattice) v = static_cast<float>(random() % 1000) / 1000.0f;
+    auto smooth = [](float t) { return t * t * (3 - 2 * t); };
+    for (int y = 0; y < kPhotoHeight; ++y) {
+      BYTE* row = static_cast<BYTE*>(s->pvScan0) + static_cast<std::ptrdiff_t>(y) * s->lDelta;
+      const int gy = y / kCell;
+      const float ty = smooth(static_cast<float>(y % kCell) / kCell);
+      for (int x = 0; x < kPhotoWidth; ++x) {
+        const int gx = x / kCell;
+        const float tx = smooth(static_cast<float>(x % kCell) / kCell);
+        // A bright sky over darker ground, and a disc with a hard edge.
+        const bool disc = (x - 800) * (x - 800) + (y - 600) * (y - 600) < 250 * 250;
+        const float base = y < 700 ? 0.8f - y / 3000.0f : 0.45f + 0.1f * std::sin(x / 90.0f);
+        for (int c = 0; c < 3; ++c) {
+          const float* l0 = &lattice[(static_cast<std::size_t>(gy) * gw + gx) * 3 + c];
+          const float* l1 = l0 + static_cast<std::size_t>(gw) * 3;
+          const float noise = (l0[0] * (1 - tx) + l0[3] * tx) * (1 - ty) +
+                              (l1[0] * (1 - tx) + l1[3] * tx) * ty;
+          float v = 0.7f * (disc ? 0.25f + 0.1f * c : base) + 0.3f * noise;
+          v += static_cast<float>(static_cast<int>(random() % 5) - 2) / 255.0f;
+          row[3 * x + c] = static_cast<BYTE>(std::clamp(v, 0.0f, 1.0f) * 255.0f);
+        }
+      }
+    }
+    return s;
+  }();
+  return photo;
+}
+
+// The scanned letter as a one-bit bitmap of page size (1 = white).
+SURFOBJ* ScanBitmap() {
+  static SURFOBJ* scan = [] {
+    SURFOBJ* s = kvplat::engine::CreateBitmapSurface(SIZEL{kWidth, kHeight}, BMF_1BPP,
+                                                     BMF_TOPDOWN);
+    const Page& text = Pages()[1];
+    for (int y = 0; y < kHeight; ++y) {
+      BYTE* row = static_cast<BYTE*>(s->pvScan0) + static_cast<std::ptrdiff_t>(y) * s->lDelta;
+      const BYTE* ink = text.bits.data() + static_cast<std::size_t>(y) * kStride;
+      for (int i = 0; i < kRowBytes; ++i) row[i] = static_cast<BYTE>(~ink[i]);
+    }
+    return s;
+  }();
+  return scan;
+}
+
+enum class Call { StretchPhoto, CopyScan };
+
+void ImageBench(benchmark::State& state, Call call, int compression) {
+  auto pdev = MakeDevice(compression);
+  kv5e::SetDm(pdev.get(), kvset::DmField("dmPrintQuality"), 600);
+  kv5e::SetDm(pdev.get(), kvset::DmField("scalePercent"), 100);
+  pdev->cxSurface = kWidth;
+  pdev->cySurface = kHeight;
+  pdev->surfaceGeometry.printableHeight = kHeight;
+  kv5e::ResetHpglState(pdev->hpglState);
+  SURFOBJ device{};
+  device.dhpdev = reinterpret_cast<DHPDEV>(pdev.get());
+  device.iType = STYPE_DEVICE;
+  device.sizlBitmap = SIZEL{kWidth, kHeight};
+  SURFOBJ* source = call == Call::StretchPhoto ? PhotoBitmap() : ScanBitmap();
+  ULONG monoColors[2] = {0x000000, 0xFFFFFF};
+  XLATEOBJ mono{};
+  mono.flXlate = XO_TABLE;
+  mono.cEntries = 2;
+  mono.pulXlate = monoColors;
+  bool measured = false;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!StartJob()) {
+      state.SkipWithError("StartDocPrinter failed");
+      break;
+    }
+    kv5e::ResetHpglState(pdev->hpglState);
+    state.ResumeTiming();
+    RECTL page{0, 0, kWidth, kHeight};
+    BOOL drawn;
+    if (call == Call::StretchPhoto) {
+      RECTL from{0, 0, kPhotoWidth, kPhotoHeight};
+      drawn = kv5e::DrvStretchBlt(&device, source, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                  &page, &from, nullptr, COLORONCOLOR);
+    } else {
+      POINTL origin{0, 0};
+      drawn = kv5e::DrvCopyBits(&device, source, nullptr, &mono, &page, &origin);
+    }
+    kv5e::FlushOutput(pdev.get());
+    if (!drawn) {
+      state.SkipWithError("drawing failed");
+      break;
+    }
+    state.PauseTiming();
+    if (!measured) {
+      EndDocPrinter(g_printer);
+      std::error_code ec;
+      state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(g_port, ec));
+      measured = true;
+    } else {
+      AbortPrinter(g_printer);
+    }
+    state.ResumeTiming();
+  }
+  kv5e::ResetHpglState(pdev->hpglState);
+  kv5e::FreeRasterBuffers(pdev->raster);
+}
+
 void RegisterAll() {
   const char* pages[] = {"photo", "text", "white"};
   for (int p = 0; p < 3; ++p) {
@@ -195,6 +322,16 @@ void RegisterAll() {
         })->Unit(benchmark::kMillisecond);
       }
     }
+  }
+  for (int compression : {0, 1, 2, 3, 4}) {
+    benchmark::RegisterBenchmark(("StretchBlt/photo24/" + std::to_string(compression)).c_str(),
+                                 [compression](benchmark::State& s) {
+                                   ImageBench(s, Call::StretchPhoto, compression);
+                                 })->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("CopyBits/scan1/" + std::to_string(compression)).c_str(),
+                                 [compression](benchmark::State& s) {
+                                   ImageBench(s, Call::CopyScan, compression);
+                                 })->Unit(benchmark::kMillisecond);
   }
 }
 
@@ -223,6 +360,8 @@ int main(int argc, char** argv) {
   if (!OpenPrinterW(name.data(), &g_printer, &defaults)) return 1;
 
   Pages();  // made once, outside the timings
+  PhotoBitmap();
+  ScanBitmap();
   RegisterAll();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

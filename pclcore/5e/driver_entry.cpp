@@ -8,6 +8,7 @@
 #include "pclcore/5e/driver_escapes.h"
 #include "pclcore/5e/hpgl_paths.h"
 #include "pclcore/5e/job_control.h"
+#include "pclcore/5e/raster_images.h"
 
 namespace kv5e {
 namespace {
@@ -38,9 +39,9 @@ const std::array<DRVFN, kEntryCount>& EntryTable() {
       {INDEX_DrvSendPage, Entry(&DrvSendPage)},
       {INDEX_DrvDitherColor, Entry(&DrvDitherColor)},
       {INDEX_DrvRealizeBrush, Entry(&DrvRealizeBrush)},
-      {INDEX_DrvBitBlt, Entry(&RefuseCall)},
-      {INDEX_DrvCopyBits, Entry(&RefuseCall)},
-      {INDEX_DrvStretchBlt, Entry(&RefuseCall)},
+      {INDEX_DrvBitBlt, Entry(&DrvBitBlt)},
+      {INDEX_DrvCopyBits, Entry(&DrvCopyBits)},
+      {INDEX_DrvStretchBlt, Entry(&DrvStretchBlt)},
       {INDEX_DrvEscape, Entry(&DrvEscape)},
       {INDEX_DrvDrawEscape, Entry(&DrvDrawEscape)},
       {INDEX_DrvGetGlyphMode, Entry(&RefuseCall)},

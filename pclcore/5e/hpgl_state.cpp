@@ -23,6 +23,9 @@ void ResetHpglState(HpglState& state) {
   state.lPenWidth = -1;
   state.lastFontIndex = -1;
   state.lastFontHeight = -1;
+  state.iSourceTransparency = 255;
+  state.iPatternTransparency = 255;
+  state.iTransparencyMode = 255;
 }
 
 int EnterHpgl2(PclPdev* pdev) {

@@ -42,6 +42,14 @@ struct HpglState {
   // Resident font last selected (text output) and its height; -1 after a reset.
   std::int32_t lastFontIndex;
   std::int32_t lastFontHeight;
+  // PCL print model: source transparency (ESC *v#N) and pattern transparency
+  // (ESC *v#O) last sent, 255 when nothing was sent. The PCL logical
+  // operation (ESC *l#O) shares iMergeRop with the HP-GL/2 merge control.
+  std::uint8_t iSourceTransparency;
+  std::uint8_t iPatternTransparency;
+  // HP-GL/2 transparency mode last sent: 0 after "TR1", 1 after "TR0", 255
+  // when nothing was sent.
+  std::uint8_t iTransparencyMode;
 };
 
 // Forgets what the printer was last told: frees the user line types, zeroes
