@@ -2,6 +2,7 @@
 // the scanline fill rasterizer they share with the software renderer, the
 // CLIPOBJ enumeration services and the clipped-line enumeration of paths.
 #include <algorithm>
+#include <vector>
 
 #include "engine/objects_internal.h"
 
@@ -514,16 +515,73 @@ KVAPI BOOL CLIPOBJ_bEnum(CLIPOBJ* pco, ULONG cj, ULONG* pv) {
   return clip->enumerating ? TRUE : FALSE;
 }
 
+namespace {
+
+// Adds one closed outline for a chain of rectangles, each starting where the
+// one before ends and overlapping it: down the right edges, up the left ones.
+bool AddChainOutline(PATHOBJ* path, const std::vector<RECTL>& chain) {
+  std::vector<POINTFIX> points;
+  points.reserve(chain.size() * 4);
+  auto add = [&](LONG x, LONG y) {
+    const POINTFIX p{x << 4, y << 4};
+    // Points on a straight run add nothing.
+    const std::size_t n = points.size();
+    if (n >= 2 && ((points[n - 2].x == points[n - 1].x && points[n - 1].x == p.x) ||
+                   (points[n - 2].y == points[n - 1].y && points[n - 1].y == p.y))) {
+      points[n - 1] = p;
+      return;
+    }
+    if (n >= 1 && points[n - 1].x == p.x && points[n - 1].y == p.y) return;
+    points.push_back(p);
+  };
+  // From the top-left corner: along the top, down the right edges, back
+  // along the bottom and up the left edges.
+  add(chain.front().left, chain.front().top);
+  for (const RECTL& r : chain) {
+    add(r.right, r.top);
+    add(r.right, r.bottom);
+  }
+  for (auto r = chain.rbegin(); r != chain.rend(); ++r) {
+    add(r->left, r->bottom);
+    add(r->left, r->top);
+  }
+  if (points.size() > 1 && points.back().x == points.front().x &&
+      points.back().y == points.front().y) {
+    points.pop_back();  // closing the figure comes back to the start
+  }
+  if (points.size() < 3) return true;
+  return PATHOBJ_bMoveTo(path, points[0]) &&
+         PATHOBJ_bPolyLineTo(path, points.data() + 1, static_cast<ULONG>(points.size() - 1)) &&
+         PATHOBJ_bCloseFigure(path);
+}
+
+}  // namespace
+
+// The region as a path. Rectangles that continue each other downwards become
+// one outline (a circle is one polygon, not one rectangle per scan line); the
+// outlines never overlap, so either fill mode fills exactly the region.
 KVAPI PATHOBJ* CLIPOBJ_ppoGetPath(CLIPOBJ* pco) {
   Clip* clip = AsClip(pco);
   if (clip == nullptr) return nullptr;
   Path* path = NewPath();
   if (path == nullptr) return nullptr;
+  std::vector<RECTL> chain;
+  bool ok = true;
   for (const RECTL& r : clip->rects) {
-    if (!kvplat::engine::AddRectangle(&path->object, r)) {
-      EngDeletePath(&path->object);
-      return nullptr;
+    if (!chain.empty()) {
+      const RECTL& p = chain.back();
+      const bool continues = p.bottom == r.top && r.left < p.right && p.left < r.right;
+      if (!continues) {
+        ok = ok && AddChainOutline(&path->object, chain);
+        chain.clear();
+      }
     }
+    chain.push_back(r);
+  }
+  if (!chain.empty()) ok = ok && AddChainOutline(&path->object, chain);
+  if (!ok) {
+    EngDeletePath(&path->object);
+    return nullptr;
   }
   return &path->object;
 }

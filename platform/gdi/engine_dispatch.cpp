@@ -314,12 +314,13 @@ bool FillRegion(Target& t, PATHOBJ* path, FLONG mode, std::vector<RECTL>* out) {
 bool HasBeziers(PATHOBJ* path) { return path != nullptr && (path->fl & PO_BEZIERS) != 0; }
 
 // Calls `call(path, clip)` on the library; when refused: with the path
-// flattened, then once per rectangle of a complex clip. Returns true when
-// everything was drawn; else `rest` holds the clip rectangles still to draw
-// and `*flat` the flattened path (owned by the caller) when one was made.
+// flattened, then (when `splitClip`) once per rectangle of a complex clip.
+// Returns true when everything was drawn; else `rest` holds the clip
+// rectangles still to draw and `*flat` the flattened path (owned by the
+// caller) when one was made.
 template <typename Call>
 bool AskLibrary(Target& t, ULONG index, PATHOBJ* path, Call&& call, std::vector<RECTL>* rest,
-                PATHOBJ** flat) {
+                PATHOBJ** flat, bool splitClip = true) {
   *rest = t.clipRects;
   if (Count(index, call(path, t.clip))) return true;
   if (HasBeziers(path)) {
@@ -329,7 +330,7 @@ bool AskLibrary(Target& t, ULONG index, PATHOBJ* path, Call&& call, std::vector<
       if (Count(index, call(path, t.clip))) return true;
     }
   }
-  if (t.clip->iDComplexity != DC_COMPLEX || t.clipRects.size() < 2) return false;
+  if (!splitClip || t.clip->iDComplexity != DC_COMPLEX || t.clipRects.size() < 2) return false;
   std::vector<RECTL> failed;
   for (const RECTL& r : t.clipRects) {
     CLIPOBJ* one = engine::CreateClipFromRects(std::span<const RECTL>(&r, 1));
@@ -396,7 +397,10 @@ BOOL FillWith(Target& t, PATHOBJ* path, const BrushData& brush, FLONG mode) {
       auto call = [&](PATHOBJ* p, CLIPOBJ* c) {
         return fill(t.surface, p, c, b.object, &origin, mix, mode);
       };
-      if (AskLibrary(t, INDEX_DrvFillPath, path, call, &rest, &flat.path)) return TRUE;
+      // A fill refused under a complex clip is not split by the clip's
+      // rectangles (each would repeat the whole path): the area it covers is
+      // painted once as a region below.
+      if (AskLibrary(t, INDEX_DrvFillPath, path, call, &rest, &flat.path, false)) return TRUE;
     }
   }
   NarrowedClip narrowed(t, std::move(rest));
@@ -667,7 +671,11 @@ BOOL DrawDevicePath(DC& dc, PATHOBJ* path, bool stroke, bool fill, const POINTFI
         return both(t.surface, p, c, identity.xform, lineBrush.object, &a.library,
                     fillBrush.object, &origin, mix, mode);
       };
-      if (AskLibrary(t, INDEX_DrvStrokeAndFillPath, path, call, &rest, &flat.path)) return TRUE;
+      // Refused under a complex clip, the fill and the outline go their own
+      // ways below rather than once per clip rectangle.
+      if (AskLibrary(t, INDEX_DrvStrokeAndFillPath, path, call, &rest, &flat.path, false)) {
+        return TRUE;
+      }
     }
   }
   if (fill && !FillWith(t, path, brush, mode)) return FALSE;

@@ -6,10 +6,14 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include <png.h>
 
 #include <gtest/gtest.h>
 
 #include "support/run_tool.h"
+#include "tools/pcldump/pcl_decoder.h"
 #include "support/test_root.h"
 
 namespace {
@@ -22,8 +26,9 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// Form feeds as the printer sees them (raster data may hold the byte too).
 std::size_t FormFeeds(const std::string& stream) {
-  return static_cast<std::size_t>(std::count(stream.begin(), stream.end(), '\x0C'));
+  return kvtools::pcl::Count(kvtools::pcl::Decode(stream), "FF");
 }
 
 class KvprintTest : public ::testing::Test {
@@ -98,7 +103,9 @@ TEST_F(KvprintTest, BadRequestsFailClearlyAndPrintNothing) {
       {"--demo -o paper=Napkin", 2, "not a paper"},
       {"--demo --printer Nobody", 1, "no such printer"},
       {"--demo /etc/hostname", 2, "one document"},
-      {"/etc/hostname", 1, "comes with text and image support"},
+      {"/etc/hostname", 1, "text files come with text support"},
+      {"picture.png --at 10", 2, "--at takes X,Y"},
+      {"picture.png --size -3", 2, "--size takes W"},
       {"'/no/such/file'", 1, "cannot read"},
   };
   for (const Case& c : cases) {
@@ -106,6 +113,29 @@ TEST_F(KvprintTest, BadRequestsFailClearlyAndPrintNothing) {
     EXPECT_EQ(run.status, c.status) << c.args << ": " << run.output;
     EXPECT_NE(run.output.find(c.message), std::string::npos) << c.args << ": " << run.output;
     EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
+  }
+}
+
+TEST_F(KvprintTest, APictureIsPrintedAsRasterFittedOrPlaced) {
+  // A small gray picture: a ramp, 64 x 16.
+  std::vector<std::uint8_t> ramp(64 * 16);
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::uint8_t>((i % 64) * 4);
+  const std::string picture = dir_ + "/ramp.png";
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  png.width = 64;
+  png.height = 16;
+  png.format = PNG_FORMAT_GRAY;
+  ASSERT_TRUE(png_image_write_to_file(&png, picture.c_str(), 0, ramp.data(), 0, nullptr));
+
+  const std::string out = dir_ + "/picture.prn";
+  for (const std::string& placement : {std::string(""), std::string("--at 20,30 --size 50")}) {
+    Outcome run = Kvprint("--output '" + out + "' '" + picture + "' " + placement);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("printed 1 page of \"ramp.png\""), std::string::npos) << run.output;
+    const std::string stream = ReadFile(out);
+    EXPECT_NE(stream.find("\x1B*r"), std::string::npos) << "raster graphics for " << placement;
+    EXPECT_EQ(FormFeeds(stream), 1u);
   }
 }
 

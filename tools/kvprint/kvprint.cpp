@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <iterator>
 #include <span>
 #include <string>
@@ -20,6 +22,9 @@
 #include "settings/model_tables.h"
 #include "tools/common/devmode_options.h"
 #include "tools/common/driver_install.h"
+#include "tools/common/image_files.h"
+#include "tools/kvprint/demo_document.h"
+#include "tools/kvprint/picture_page.h"
 
 namespace {
 
@@ -32,7 +37,7 @@ constexpr char kDefaultOutput[] = "kvprint-output.prn";  // for "FILE:" ports wi
 
 constexpr const char* kUsage =
     "usage: kvprint [--root DIR] [--printer NAME] [-o FIELD=VALUE ...] [--output FILE]\n"
-    "               [--demo | FILE]\n"
+    "               [--demo | FILE [--at X,Y] [--size W[xH]]]\n"
     "Prints through the whole stack: GDI -> engine -> graphics library -> spooler -> port.\n"
     "  --root DIR        the root (else $KV_ROOT, else the default root)\n"
     "  --printer NAME    the printer; without it \"Kelvaro ZT-7700 PCL5e\", installed and\n"
@@ -49,7 +54,10 @@ constexpr const char* kUsage =
     "  --output FILE     write the job to FILE whatever the printer's port; a printer on\n"
     "                    FILE: without --output writes ./kvprint-output.prn\n"
     "  --demo            print the built-in demo document (5 pages)\n"
-    "  FILE              a document to print (comes with text and image support)\n"
+    "  FILE              a picture to print (PNG or JPEG), fitted to the printable\n"
+    "                    area unless placed with:\n"
+    "  --at X,Y          its top-left corner on the printable area, in millimetres\n"
+    "  --size W[xH]      its size in millimetres (one side keeps the proportions)\n"
     "The job reaches the port whole or not at all. Exit status: 0 printed, 1 failed,\n"
     "2 usage error.\n";
 
@@ -87,7 +95,9 @@ struct Options {
   std::string output;
   bool demo = false;
   std::string file;
+  kvprint::ImagePlacement placement;
 };
+using kvprint::ImagePlacement;
 
 // Takes the value of "--name VALUE" or "--name=VALUE" at args[*i].
 bool TakeValue(const std::vector<std::string>& args, std::size_t* i, std::string_view name,
@@ -131,6 +141,13 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       options->settings.push_back(args[++i]);
     } else if (arg.size() > 2 && arg.compare(0, 2, "-o") == 0) {
       options->settings.push_back(arg.substr(2));
+    } else if (arg == "--at" || arg == "--size") {
+      if (i + 1 >= args.size()) return arg + " needs a value";
+      const std::string& text = args[++i];
+      if (arg == "--at" ? !kvprint::ParsePosition(text, &options->placement)
+                        : !kvprint::ParseSize(text, &options->placement)) {
+        return arg == "--at" ? "--at takes X,Y in millimetres" : "--size takes W or WxH in millimetres";
+      }
     } else if (arg == "--demo") {
       if (sawDocument) return "give one document: --demo or a FILE";
       options->demo = true;
@@ -313,30 +330,6 @@ bool IsFileOnlyPort(std::u16string_view port) {
 
 // ---- the document -------------------------------------------------------------------
 
-// What a page of a document knows about the sheet it is drawn on.
-struct PageArea {
-  int width;   // printable area in device pixels
-  int height;
-  int dpi;
-};
-
-// The demo document: each page shows one part of what the system prints.
-// Pages are drawn by their own routine; they stay empty until the drawing
-// calls exist.
-struct DemoPage {
-  const char* title;
-  void (*draw)(HDC dc, const PageArea& area);
-};
-void DrawNothing(HDC, const PageArea&) {}
-constexpr DemoPage kDemoPages[] = {
-    {"Cover", DrawNothing},
-    {"Text and fonts", DrawNothing},
-    {"Vector art", DrawNothing},
-    {"Images", DrawNothing},
-    {"Page layout", DrawNothing},
-};
-constexpr char16_t kDemoName[] = u"Kelvaro demo";
-
 // Progress on a terminal: "page 3 of 5" rewritten in place.
 class Progress {
  public:
@@ -367,21 +360,29 @@ struct PrinterDc {
   }
 };
 
-int PrintDemo(HDC dc, const std::u16string& output, const std::string& destination) {
-  DOCINFOW doc{sizeof(DOCINFOW), kDemoName, output.empty() ? nullptr : output.c_str(), nullptr, 0};
+// One page of a document: drawn by `draw`, false when a drawing call failed.
+struct DocumentPage {
+  std::function<bool(HDC, const kvprint::PageArea&)> draw;
+};
+
+// Prints the pages as one job: delivered whole, or abandoned with a message.
+int PrintDocument(HDC dc, const std::u16string& name, const std::vector<DocumentPage>& pages,
+                  const std::u16string& output, const std::string& destination) {
+  DOCINFOW doc{sizeof(DOCINFOW), name.c_str(), output.empty() ? nullptr : output.c_str(), nullptr, 0};
   if (StartDocW(dc, &doc) <= 0) {
     return Fail("cannot start the job: " + JobErrorText(GetLastError()));
   }
-  const PageArea area{GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES),
-                      GetDeviceCaps(dc, LOGPIXELSX)};
-  const int pages = static_cast<int>(std::size(kDemoPages));
-  Progress progress(pages);
-  for (int i = 0; i < pages; ++i) {
+  const kvprint::PageArea area{GetDeviceCaps(dc, HORZRES), GetDeviceCaps(dc, VERTRES),
+                               GetDeviceCaps(dc, LOGPIXELSX)};
+  const int count = static_cast<int>(pages.size());
+  Progress progress(count);
+  for (int i = 0; i < count; ++i) {
     progress.Page(i + 1);
     const bool started = StartPage(dc) > 0;
-    if (started) kDemoPages[i].draw(dc, area);
-    if (!started || EndPage(dc) <= 0) {
-      const DWORD error = GetLastError();
+    const bool drawn = started && pages[i].draw(dc, area);
+    const DWORD drawError = GetLastError();
+    if (!drawn || EndPage(dc) <= 0) {
+      const DWORD error = drawn ? GetLastError() : drawError;
       progress.Clear();
       AbortDoc(dc);
       return Fail("page " + std::to_string(i + 1) + " failed, nothing was printed: " +
@@ -392,9 +393,15 @@ int PrintDemo(HDC dc, const std::u16string& output, const std::string& destinati
   if (EndDoc(dc) <= 0) {
     return Fail("the job was not delivered: " + JobErrorText(GetLastError()));
   }
-  std::printf("printed %d pages of \"%s\" to %s\n", pages, ToUtf8(kDemoName).c_str(),
-              destination.c_str());
+  std::printf("printed %d page%s of \"%s\" to %s\n", count, count == 1 ? "" : "s",
+              ToUtf8(name).c_str(), destination.c_str());
   return 0;
+}
+
+std::vector<DocumentPage> DemoDocument() {
+  std::vector<DocumentPage> pages;
+  for (const kvprint::DemoPage& page : kvprint::DemoPages()) pages.push_back({page.draw});
+  return pages;
 }
 
 int Run(const Options& options) {
@@ -436,11 +443,25 @@ int Run(const Options& options) {
     destination = outputHost;
   }
 
-  if (!options.demo) {
+  // The document: the demo, or a picture file.
+  std::vector<DocumentPage> pages;
+  std::u16string name = kvprint::kDemoName;
+  auto picture = std::make_shared<kvtools::DecodedImage>();
+  if (options.demo) {
+    pages = DemoDocument();
+  } else {
     std::error_code ec;
     if (!fs::is_regular_file(options.file, ec)) return Fail("cannot read \"" + options.file + "\"");
-    return Fail("cannot print \"" + options.file +
-                "\": printing files comes with text and image support; try --demo");
+    if (!kvtools::IsImageFile(options.file)) {
+      return Fail("cannot print \"" + options.file +
+                  "\": pictures (PNG, JPEG) print now; text files come with text support");
+    }
+    if (!kvtools::LoadImageFile(options.file, picture.get(), &error)) return Fail(error);
+    const ImagePlacement placement = options.placement;
+    pages.push_back({[picture, placement](HDC dc, const kvprint::PageArea& area) {
+      return kvprint::DrawPicture(dc, area, *picture, placement);
+    }});
+    name = ToUtf16(fs::path(options.file).filename().string());
   }
 
   PrinterDc dc;
@@ -452,7 +473,7 @@ int Run(const Options& options) {
     return Fail("cannot open printer \"" + printerName + "\": " +
                 (detail.empty() ? kvtools::ErrorText(code) : detail));
   }
-  return PrintDemo(dc.dc, output, destination);
+  return PrintDocument(dc.dc, name, pages, output, destination);
 }
 
 }  // namespace
