@@ -221,7 +221,9 @@ void Set(Document& doc, std::string_view section, std::string_view key, std::str
   }
   if (ranges.empty()) {
     if (!doc.lines.empty() && !Trim(doc.lines.back()).empty()) doc.lines.emplace_back();
-    doc.lines.push_back("[" + std::string(section) + "]");
+    std::string header = "[";
+    header.append(section).append("]");
+    doc.lines.push_back(std::move(header));
     doc.lines.push_back(std::move(line));
     return;
   }

@@ -85,7 +85,9 @@ DWORD CopyToNewFile(int spoolFd, const std::string& temp) {
   DWORD error = ForEachChunk(spoolFd, [out](const std::uint8_t* data, std::size_t size) {
     return WriteAllFd(out, data, size);
   });
-  if (error == ERROR_SUCCESS && ::fsync(out) != 0) error = ErrorFromErrno(errno);
+  // No fsync: the rename that follows shows the whole job or nothing, and a
+  // port file is printer output, not a setting that must survive a power cut
+  // (waiting for the disk would double the time of a one-page job).
   if (::close(out) != 0 && error == ERROR_SUCCESS) error = ErrorFromErrno(errno);
   if (error != ERROR_SUCCESS) ::unlink(temp.c_str());
   return error;
