@@ -478,4 +478,17 @@ void DrvDisableSurface(DHPDEV dhpdev) {
   pdev->surface = nullptr;
 }
 
+PclPdev* DrawingDevice(SURFOBJ* surface) {
+  PclPdev* pdev = surface != nullptr ? PdevFrom(surface->dhpdev) : nullptr;
+  if (pdev == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if ((pdev->flags & kFlagAborted) || EngCheckAbort(surface)) {
+    pdev->flags |= kFlagAborted;
+    return nullptr;
+  }
+  return pdev;
+}
+
 }  // namespace kv5e

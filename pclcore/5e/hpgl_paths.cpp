@@ -107,22 +107,6 @@ RECTL PathRect(PATHOBJ* ppo) {
                (bounds.yBottom >> 4) + 1};
 }
 
-PclPdev* PdevOf(SURFOBJ* pso) { return pso != nullptr ? PdevFrom(pso->dhpdev) : nullptr; }
-
-// Steps 1 and 2 of every drawing call: a valid instance, no abort.
-PclPdev* UsableDevice(SURFOBJ* pso) {
-  PclPdev* pdev = PdevOf(pso);
-  if (pdev == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if ((pdev->flags & kFlagAborted) || EngCheckAbort(pso)) {
-    pdev->flags |= kFlagAborted;
-    return nullptr;
-  }
-  return pdev;
-}
-
 // A scaled-up job draws only what touches the page, inside the page window.
 // False when the object lies wholly off the page.
 bool EnterScaledPage(PclPdev* pdev, const RECTL& object) {
@@ -612,7 +596,7 @@ bool ClipSegmentToRect(const RECTL& rect, LONG* x1, LONG* y1, LONG* x2, LONG* y2
 
 BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* /*pxo*/, BRUSHOBJ* pbo,
                    POINTL* /*pptlBrushOrg*/, LINEATTRS* plineattrs, MIX mix) {
-  PclPdev* pdev = UsableDevice(pso);
+  PclPdev* pdev = DrawingDevice(pso);
   if (pdev == nullptr) return FALSE;
   // What the engine must draw itself is refused before anything is written.
   if (ppo == nullptr || pbo == nullptr || plineattrs == nullptr ||
@@ -635,7 +619,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* /*pxo*/, 
 
 BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg,
                  MIX mix, FLONG flOptions) {
-  PclPdev* pdev = UsableDevice(pso);
+  PclPdev* pdev = DrawingDevice(pso);
   if (pdev == nullptr) return FALSE;
   if (pbo == nullptr || ppo == nullptr) return FALSE;
   // The engine breaks fills through complex clips up into simpler calls.
@@ -667,7 +651,7 @@ BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL
 BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* /*pxo*/,
                           BRUSHOBJ* pboStroke, LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
                           POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions) {
-  PclPdev* pdev = UsableDevice(pso);
+  PclPdev* pdev = DrawingDevice(pso);
   if (pdev == nullptr) return FALSE;
   if (ppo == nullptr || plineattrs == nullptr || (plineattrs->fl & LA_GEOMETRIC)) return FALSE;
   if (pco != nullptr && pco->iDComplexity == DC_COMPLEX) return FALSE;
@@ -688,7 +672,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* /*
 }
 
 BOOL DrvPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix) {
-  PclPdev* pdev = UsableDevice(pso);
+  PclPdev* pdev = DrawingDevice(pso);
   if (pdev == nullptr) return FALSE;
   if (EngPaint(pso, pco, pbo, pptlBrushOrg, mix)) return TRUE;
 
@@ -716,7 +700,7 @@ BOOL DrvPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, M
 
 BOOL DrvLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2, LONG y2,
                RECTL* /*prclBounds*/, MIX mix) {
-  PclPdev* pdev = UsableDevice(pso);
+  PclPdev* pdev = DrawingDevice(pso);
   if (pdev == nullptr) return FALSE;
   if (pbo == nullptr) return FALSE;
   if (pco != nullptr && !EnterScaledPage(pdev, pco->rclBounds)) return TRUE;

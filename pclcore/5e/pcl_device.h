@@ -135,4 +135,9 @@ inline PclPdev* PdevFrom(DHPDEV dhpdev) {
   return IsValidPdev(pdev) ? pdev : nullptr;
 }
 
+// The instance behind a drawing call's surface when it may draw: valid and
+// its job not aborted (an abort the engine reports marks the job). Null
+// otherwise, with ERROR_INVALID_PARAMETER for a surface of no instance.
+PclPdev* DrawingDevice(SURFOBJ* surface);
+
 }  // namespace kv5e

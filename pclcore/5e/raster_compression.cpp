@@ -23,18 +23,6 @@ constexpr std::uint32_t kNoPrevious = 0xFFFFFFFF;
 // the pending count entry written before it.
 constexpr std::uint32_t kMaxBlockRow = kRasterBlockLimit - 6;
 
-constexpr std::array<BYTE, 256> kReversedBits = [] {
-  std::array<BYTE, 256> table{};
-  for (int value = 0; value < 256; ++value) {
-    int reversed = 0;
-    for (int bit = 0; bit < 8; ++bit) {
-      if (value & (1 << bit)) reversed |= 0x80 >> bit;
-    }
-    table[value] = static_cast<BYTE>(reversed);
-  }
-  return table;
-}();
-
 inline std::uint64_t Load64(const BYTE* at) {
   std::uint64_t value;
   std::memcpy(&value, at, sizeof value);
@@ -153,20 +141,6 @@ bool CountDuplicate(PclPdev* pdev) {
 bool CountEmpty(PclPdev* pdev) {
   if (++pdev->raster.empties == kMaxEntryCount) return WritePendingEmpties(pdev);
   return true;
-}
-
-// Bits of a row reversed within its width: dot x goes to width - 1 - x.
-void ReverseRow(const BYTE* in, std::uint32_t width, std::uint32_t rowBytes, BYTE* out) {
-  const unsigned shift = (8 - width % 8) % 8;  // unused low bits of the last byte
-  if (shift == 0) {
-    for (std::uint32_t i = 0; i < rowBytes; ++i) out[i] = kReversedBits[in[rowBytes - 1 - i]];
-    return;
-  }
-  for (std::uint32_t i = 0; i < rowBytes; ++i) {
-    const unsigned high = kReversedBits[in[rowBytes - 1 - i]];
-    const unsigned low = i + 1 < rowBytes ? kReversedBits[in[rowBytes - 2 - i]] : 0u;
-    out[i] = static_cast<BYTE>((high << shift) | (low >> (8 - shift)));
-  }
 }
 
 bool WriteUnencodedRow(PclPdev* pdev, const BYTE* row) {
@@ -436,7 +410,7 @@ BOOL SendRaster(PclPdev* pdev, std::int32_t left, std::int32_t top, std::int32_t
   for (std::int32_t y = 0; y < height; ++y) {
     const BYTE* row = rows + static_cast<std::ptrdiff_t>(y) * stride;
     if (mirrored) {
-      ReverseRow(row, static_cast<std::uint32_t>(width), rb.rowBytes, rb.row);
+      ReverseBits(row, static_cast<std::uint32_t>(width), rb.row);
       row = rb.row;
     }
     if (!SendRow(pdev, row, y == 0, y == height - 1)) return FALSE;
@@ -494,4 +468,31 @@ RowEncoder AnalyseCompression(PclPdev* pdev, const BYTE* firstRow, std::ptrdiff_
   return choice;
 }
 
+// Bits of a row reversed within `width` dots: dot x goes to width - 1 - x.
+void ReverseBits(const BYTE* in, std::uint32_t width, BYTE* out) {
+  static constexpr std::array<BYTE, 256> kReversedBits = [] {
+    std::array<BYTE, 256> table{};
+    for (int value = 0; value < 256; ++value) {
+      int reversed = 0;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (value & (1 << bit)) reversed |= 0x80 >> bit;
+      }
+      table[value] = static_cast<BYTE>(reversed);
+    }
+    return table;
+  }();
+  const std::uint32_t bytes = (width + 7) / 8;
+  const unsigned shift = (8 - width % 8) % 8;  // unused low bits of the last byte
+  if (shift == 0) {
+    for (std::uint32_t i = 0; i < bytes; ++i) out[i] = kReversedBits[in[bytes - 1 - i]];
+    return;
+  }
+  for (std::uint32_t i = 0; i < bytes; ++i) {
+    const unsigned high = kReversedBits[in[bytes - 1 - i]];
+    const unsigned low = i + 1 < bytes ? kReversedBits[in[bytes - 2 - i]] : 0u;
+    out[i] = static_cast<BYTE>((high << shift) | (low >> (8 - shift)));
+  }
+}
+
 }  // namespace kv5e
+

@@ -132,4 +132,7 @@ RowEncoder AnalyseCompression(PclPdev* pdev, const BYTE* firstRow, std::ptrdiff_
                               std::int32_t cx, std::int32_t cy, std::uint32_t bitsPerPixel,
                               bool upsideDown, bool* ok = nullptr);
 
+// Bits of a row reversed within `width` dots: dot x goes to width - 1 - x.
+void ReverseBits(const BYTE* in, std::uint32_t width, BYTE* out);
+
 }  // namespace kv5e

@@ -24,18 +24,6 @@ constexpr ULONG kWhite = 0xFFFFFFFF;
 // Pairs in one "PE" of a region polygon.
 constexpr std::uint32_t kPolygonPairsPerPe = 512;
 
-constexpr std::array<BYTE, 256> kReversedBits = [] {
-  std::array<BYTE, 256> table{};
-  for (int value = 0; value < 256; ++value) {
-    int reversed = 0;
-    for (int bit = 0; bit < 8; ++bit) {
-      if (value & (1 << bit)) reversed |= 0x80 >> bit;
-    }
-    table[value] = static_cast<BYTE>(reversed);
-  }
-  return table;
-}();
-
 // ---- small helpers ----------------------------------------------------------------
 
 struct Box {  // a rectangle with 64-bit edges, right and bottom exclusive
@@ -91,21 +79,6 @@ class EngBuffer {
  private:
   BYTE* data_ = nullptr;
 };
-
-// Bits of a row reversed within `width` dots: dot x goes to width - 1 - x.
-void ReverseBits(const BYTE* in, std::uint32_t width, BYTE* out) {
-  const std::uint32_t bytes = (width + 7) / 8;
-  const unsigned shift = (8 - width % 8) % 8;  // unused low bits of the last byte
-  if (shift == 0) {
-    for (std::uint32_t i = 0; i < bytes; ++i) out[i] = kReversedBits[in[bytes - 1 - i]];
-    return;
-  }
-  for (std::uint32_t i = 0; i < bytes; ++i) {
-    const unsigned high = kReversedBits[in[bytes - 1 - i]];
-    const unsigned low = i + 1 < bytes ? kReversedBits[in[bytes - 2 - i]] : 0u;
-    out[i] = static_cast<BYTE>((high << shift) | (low >> (8 - shift)));
-  }
-}
 
 // `width` dots of `in` starting at dot `offset`, moved to start at bit 0 of
 // `out`; the unused bits of the last byte are cleared. `in` holds at least
@@ -831,20 +804,6 @@ Pixels ThirtyTwoBitPixels(XLATEOBJ* xlate) {
   return Pixels::Rgb32Xlate;
 }
 
-// Validation and abort checks of the bitmap calls.
-PclPdev* UsableDevice(SURFOBJ* pso) {
-  PclPdev* pdev = pso != nullptr ? PdevFrom(pso->dhpdev) : nullptr;
-  if (pdev == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if ((pdev->flags & kFlagAborted) || EngCheckAbort(pso)) {
-    pdev->flags |= kFlagAborted;
-    return nullptr;
-  }
-  return pdev;
-}
-
 // Raster drawing starts from the solid PCL pattern.
 void ClearPclPattern(PclPdev* pdev) {
   if (!pdev->hpglState.bPclPatternSet) return;
@@ -860,7 +819,7 @@ BOOL Outcome(const PclPdev* pdev, BOOL drawn) {
 // DrvCopyBits and DrvStretchBlt after their own checks.
 BOOL CopyImage(SURFOBJ* target, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ* xlate,
                const RECTL& destination, std::int64_t cx, std::int64_t cy, POINTL origin) {
-  PclPdev* pdev = UsableDevice(target);
+  PclPdev* pdev = DrawingDevice(target);
   if (pdev == nullptr) return FALSE;
   RECTL clamped;
   const int pageClass = ClampToPage(pdev, destination, &clamped);
@@ -1067,7 +1026,7 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  PclPdev* pdev = UsableDevice(psoTrg);
+  PclPdev* pdev = DrawingDevice(psoTrg);
   if (pdev == nullptr) return FALSE;
   const auto rop = static_cast<std::uint8_t>(rop4 & 0xFF);
   const auto background = static_cast<std::uint8_t>((rop4 >> 8) & 0xFF);
