@@ -307,10 +307,12 @@ bool PrinterExists(const std::string& name) {
 
 // The default printer, installed with its drivers on first use.
 bool EnsureDefaultPrinter(std::string* error) {
-  if (PrinterExists(kDefaultPrinter)) return true;
+  // The root's driver files follow the build: a rebuilt library replaces the
+  // installed one (installing is a no-op when nothing changed).
   std::vector<std::string> installed, skipped;
   const std::string built = kvtools::BuiltDriverDir();
   if (!kvtools::InstallDrivers(built, &installed, &skipped, error)) return false;
+  if (PrinterExists(kDefaultPrinter)) return true;
   const kvtools::DriverPackage* package = kvtools::FindPackage("pcl5e");
   if (package == nullptr || std::find(installed.begin(), installed.end(), "pcl5e") == installed.end()) {
     *error = "the PCL 5e driver is not built (looked in " + built + ")";
