@@ -165,21 +165,21 @@ int CopyDevmodeParts(CBytes source, Bytes dest) {
   const std::uint16_t dstDriverVersion = LoadU16LE(dest, kOffDriverVersion);
   if (dest.size() < static_cast<std::size_t>(dstSize) + dstExtra) return -1;
 
-  std::uint16_t spec = LoadU16LE(dest, kOffSpecVersion);
+  std::uint16_t specVersion = LoadU16LE(dest, kOffSpecVersion);
   if (dstSize == kNt351Size) {
-    spec = 0x0320;
+    specVersion = 0x0320;
   } else if (dstSize == 212) {
-    spec = 0x0400;
+    specVersion = 0x0400;
   } else if (dstSize == kDevmodePublicSize) {
-    spec = kDevmodeSpecVersion;
-  } else if (spec == 0) {
+    specVersion = kDevmodeSpecVersion;
+  } else if (specVersion == 0) {
     return -1;
   }
 
   const std::size_t publicBytes = std::min(srcSize, dstSize);
   std::memmove(dest.data(), source.data(), publicBytes);
   StoreU16LE(dest, kOffDriverVersion, dstDriverVersion);
-  StoreU16LE(dest, kOffSpecVersion, spec);
+  StoreU16LE(dest, kOffSpecVersion, specVersion);
   StoreU16LE(dest, kOffSize, dstSize);
   StoreU16LE(dest, kOffDriverExtra, dstExtra);
 

@@ -17,10 +17,10 @@ constexpr DevmodeVariant k5e = DevmodeVariant::Pcl5e;
 constexpr DevmodeVariant kXl = DevmodeVariant::PclXl;
 
 // A record with the given header; the rest is a recognisable pattern.
-Record Header(std::uint16_t spec, std::uint16_t driverVersion, std::uint16_t size,
+Record Header(std::uint16_t specVersion, std::uint16_t driverVersion, std::uint16_t size,
               std::uint16_t extra, std::uint8_t fill) {
   Record r(std::max<std::size_t>(size + extra, 72), fill);
-  kvset::StoreU16LE(r, 64, spec);
+  kvset::StoreU16LE(r, 64, specVersion);
   kvset::StoreU16LE(r, 66, driverVersion);
   kvset::StoreU16LE(r, 68, size);
   kvset::StoreU16LE(r, 70, extra);

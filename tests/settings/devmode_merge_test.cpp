@@ -36,14 +36,14 @@ class Merge : public ::testing::Test {
 
 TEST_F(Merge, RecordsOfOtherPublicSizesOrVersionsAreIgnoredByBothMerges) {
   struct Case {
-    std::uint16_t spec;
+    std::uint16_t specVersion;
     std::uint16_t size;
   };
   const Case cases[] = {{0x0401, 212}, {0x0401, 188}, {0x0400, 220}, {0x0320, 220}};
   for (const Case& c : cases) {
     Record in = incoming_;
     SetFieldByName(in, k5e, "dmCopies", 7);
-    SetFieldByName(in, k5e, "dmSpecVersion", c.spec);
+    SetFieldByName(in, k5e, "dmSpecVersion", c.specVersion);
     SetFieldByName(in, k5e, "dmSize", c.size);
     const Record before = target_;
     EXPECT_EQ(kvset::MergeDevmode(k5e, target_, kvtest::AsDevmode(in)), 1);

@@ -97,7 +97,7 @@ void PutI32(std::vector<std::uint8_t>& b, std::size_t at, long v) {
 #define IFI(field) (ifi + offsetof(IFIMETRICS, field))
 
 // ---- the table -----------------------------------------------------------------
-struct FontSpec {
+struct FontEntry {
   int index = 0;
   std::string name;      // 8-bit font name
   std::string typeface;  // UTF-8
@@ -127,7 +127,7 @@ std::optional<long> ParseInt(const std::string& s) {
   return v;
 }
 
-bool ReadTable(const std::filesystem::path& path, std::vector<FontSpec>& fonts) {
+bool ReadTable(const std::filesystem::path& path, std::vector<FontEntry>& fonts) {
   std::ifstream in(path);
   if (!in) {
     std::fprintf(stderr, "%s: cannot read the font table\n", path.string().c_str());
@@ -152,7 +152,7 @@ bool ReadTable(const std::filesystem::path& path, std::vector<FontSpec>& fonts) 
       return false;
     };
     if (cols.size() != 9) return bad("expected 9 columns");
-    FontSpec f;
+    FontEntry f;
     f.line = lineNo;
     const auto index = ParseInt(cols[0]);
     const auto charset = ParseInt(cols[4]);
@@ -190,12 +190,12 @@ bool ReadTable(const std::filesystem::path& path, std::vector<FontSpec>& fonts) 
       f.points = points;
       f.pitch = pitch;
     }
-    for (const FontSpec& other : fonts) {
+    for (const FontEntry& other : fonts) {
       if (other.index == f.index) return bad("duplicate index");
     }
     fonts.push_back(std::move(f));
   }
-  std::sort(fonts.begin(), fonts.end(), [](const FontSpec& a, const FontSpec& b) { return a.index < b.index; });
+  std::sort(fonts.begin(), fonts.end(), [](const FontEntry& a, const FontEntry& b) { return a.index < b.index; });
   return true;
 }
 
@@ -215,21 +215,21 @@ bool HasString(FcPattern* p, const char* object, const char* value) {
 
 // Resolves the pattern to a face file, insisting that the match really is the
 // family (and style) asked for rather than a fallback.
-bool ResolveFace(const FontSpec& spec, std::string& file, int& faceIndex) {
-  if (spec.pattern[0] == '/') {  // a face file named outright
+bool ResolveFace(const FontEntry& entry, std::string& file, int& faceIndex) {
+  if (entry.pattern[0] == '/') {  // a face file named outright
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(spec.pattern, ec)) {
+    if (!std::filesystem::is_regular_file(entry.pattern, ec)) {
       std::fprintf(stderr, "font %d: %s is not installed (install its package, see README.md)\n",
-                   spec.index, spec.pattern.c_str());
+                   entry.index, entry.pattern.c_str());
       return false;
     }
-    file = spec.pattern;
+    file = entry.pattern;
     faceIndex = 0;
     return true;
   }
-  FcPatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>(spec.pattern.c_str())));
+  FcPatternPtr pattern(FcNameParse(reinterpret_cast<const FcChar8*>(entry.pattern.c_str())));
   if (!pattern) {
-    std::fprintf(stderr, "font %d: bad fontconfig pattern '%s'\n", spec.index, spec.pattern.c_str());
+    std::fprintf(stderr, "font %d: bad fontconfig pattern '%s'\n", entry.index, entry.pattern.c_str());
     return false;
   }
   FcChar8* family = nullptr;
@@ -245,16 +245,16 @@ bool ResolveFace(const FontSpec& spec, std::string& file, int& faceIndex) {
   FcResult result = FcResultNoMatch;
   FcPatternPtr match(FcFontMatch(nullptr, query.get(), &result));
   if (!match || result != FcResultMatch) {
-    std::fprintf(stderr, "font %d: no face matches '%s'\n", spec.index, spec.pattern.c_str());
+    std::fprintf(stderr, "font %d: no face matches '%s'\n", entry.index, entry.pattern.c_str());
     return false;
   }
   if (!wantFamily.empty() && !HasString(match.get(), FC_FAMILY, wantFamily.c_str())) {
     std::fprintf(stderr, "font %d: '%s' is not installed (install its package, see README.md)\n",
-                 spec.index, wantFamily.c_str());
+                 entry.index, wantFamily.c_str());
     return false;
   }
   if (wantStyle && !HasString(match.get(), FC_STYLE, wantStyleName.c_str())) {
-    std::fprintf(stderr, "font %d: style '%s' of '%s' is not installed\n", spec.index,
+    std::fprintf(stderr, "font %d: style '%s' of '%s' is not installed\n", entry.index,
                  wantStyleName.c_str(), wantFamily.c_str());
     return false;
   }
@@ -341,21 +341,21 @@ std::u16string Utf8ToUtf16(const std::string& s) {
   return out;
 }
 
-bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
+bool BuildFont(FT_Library lib, const FontEntry& entry, Built& built) {
   int faceIndex = 0;
-  if (!ResolveFace(spec, built.file, faceIndex)) return false;
+  if (!ResolveFace(entry, built.file, faceIndex)) return false;
   FT_Face raw = nullptr;
   if (FT_New_Face(lib, built.file.c_str(), faceIndex, &raw) != 0) {
-    std::fprintf(stderr, "font %d: FreeType cannot open %s\n", spec.index, built.file.c_str());
+    std::fprintf(stderr, "font %d: FreeType cannot open %s\n", entry.index, built.file.c_str());
     return false;
   }
   FacePtr face(raw);
   if (!FT_IS_SCALABLE(raw) || raw->units_per_EM == 0) {
-    std::fprintf(stderr, "font %d: %s is not a scalable face\n", spec.index, built.file.c_str());
+    std::fprintf(stderr, "font %d: %s is not a scalable face\n", entry.index, built.file.c_str());
     return false;
   }
   bool msSymbol = false;
-  if (spec.charset == kCharsetSymbol) {
+  if (entry.charset == kCharsetSymbol) {
     for (int i = 0; i < raw->num_charmaps; ++i) {
       if (raw->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL) {
         FT_Set_Charmap(raw, raw->charmaps[i]);
@@ -364,27 +364,27 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
     }
   }
   if (!msSymbol && FT_Select_Charmap(raw, FT_ENCODING_UNICODE) != 0) {
-    std::fprintf(stderr, "font %d: %s has no Unicode character map\n", spec.index, built.file.c_str());
+    std::fprintf(stderr, "font %d: %s has no Unicode character map\n", entry.index, built.file.c_str());
     return false;
   }
   const long upem = raw->units_per_EM;
-  const int units = spec.fixedSize ? kFixedUnits : kScalableUnits;
+  const int units = entry.fixedSize ? kFixedUnits : kScalableUnits;
   auto S = [&](long v) { return Scale(v, units, upem); };
 
   // Advance widths and the box of the glyphs the font offers.
   Metrics m;
   long fixedAdvance = 0;  // fixed-size fonts: every code advances one pitch step
-  if (spec.fixedSize) {
+  if (entry.fixedSize) {
     // One pitch step in units of the em: (1 / pitch) inch over (points / 72) inch.
-    fixedAdvance = std::lround(72.0 * units / (spec.pitch * spec.points));
+    fixedAdvance = std::lround(72.0 * units / (entry.pitch * entry.points));
   }
   for (int code = 0; code < 256; ++code) {
-    const FT_UInt gi = GlyphFor(raw, spec.charset, code, msSymbol);
+    const FT_UInt gi = GlyphFor(raw, entry.charset, code, msSymbol);
     if (gi == 0) continue;
     FT_Fixed adv = 0;
     if (FT_Get_Advance(raw, gi, FT_LOAD_NO_SCALE, &adv) != 0) continue;
-    m.unicode[code] = CodeToChar(spec.charset, code);
-    m.widths[code] = static_cast<std::uint16_t>(spec.fixedSize ? fixedAdvance : S(adv));
+    m.unicode[code] = CodeToChar(entry.charset, code);
+    m.widths[code] = static_cast<std::uint16_t>(entry.fixedSize ? fixedAdvance : S(adv));
     if (FT_Load_Glyph(raw, gi, FT_LOAD_NO_SCALE) == 0 && raw->glyph->format == FT_GLYPH_FORMAT_OUTLINE &&
         raw->glyph->outline.n_points > 0) {
       FT_BBox b;
@@ -401,23 +401,23 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
     }
   }
   if (!m.anyGlyph) {
-    std::fprintf(stderr, "font %d: %s maps none of the font's codes\n", spec.index, built.file.c_str());
+    std::fprintf(stderr, "font %d: %s maps none of the font's codes\n", entry.index, built.file.c_str());
     return false;
   }
   // Horizontal values of a fixed-size font follow its pitch, not the face's.
   FT_Fixed faceAdvance = 0;
-  if (spec.fixedSize) {
+  if (entry.fixedSize) {
     FT_Get_Advance(raw, FT_Get_Char_Index(raw, 'M'), FT_LOAD_NO_SCALE, &faceAdvance);
     if (faceAdvance <= 0) faceAdvance = upem / 2;
   }
-  auto SX = [&](long v) { return spec.fixedSize ? Scale(v, fixedAdvance, faceAdvance) : S(v); };
+  auto SX = [&](long v) { return entry.fixedSize ? Scale(v, fixedAdvance, faceAdvance) : S(v); };
 
   const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(raw, FT_SFNT_OS2));
   const TT_HoriHeader* hhea = static_cast<const TT_HoriHeader*>(FT_Get_Sfnt_Table(raw, FT_SFNT_HHEA));
   const TT_Postscript* post = static_cast<const TT_Postscript*>(FT_Get_Sfnt_Table(raw, FT_SFNT_POST));
   if (os2 && os2->version == 0xFFFF) os2 = nullptr;
 
-  const bool fixedPitch = (spec.pitchFamily & 0x03) == 0x01;
+  const bool fixedPitch = (entry.pitchFamily & 0x03) == 0x01;
   std::uint16_t maxWidth = 0;
   long widthSum = 0, widthCount = 0;
   for (int code = 0x20; code < 0x7F; ++code) {
@@ -430,7 +430,7 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
   long aveWidth = widthCount ? (widthSum + widthCount / 2) / widthCount : maxWidth;
   if (fixedPitch) {
     aveWidth = m.widths[' '] ? m.widths[' '] : maxWidth;
-  } else if (os2 && os2->xAvgCharWidth > 0 && spec.charset != kCharsetShiftJis) {
+  } else if (os2 && os2->xAvgCharWidth > 0 && entry.charset != kCharsetShiftJis) {
     aveWidth = S(os2->xAvgCharWidth);
   }
   const long maxInc = fixedPitch ? aveWidth : maxWidth;
@@ -466,7 +466,7 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
 
   // Double-byte fonts also carry the full-width characters: their box is the face's.
   FT_BBox box = m.box;
-  if (spec.charset == kCharsetShiftJis) {
+  if (entry.charset == kCharsetShiftJis) {
     box.xMin = std::min(box.xMin, raw->bbox.xMin);
     box.yMin = std::min(box.yMin, raw->bbox.yMin);
     box.xMax = std::max(box.xMax, raw->bbox.xMax);
@@ -476,21 +476,21 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
   // Italic angle in tenths of a degree, negative leaning right; italics made
   // from an upright face get the usual 12 degrees.
   long italicAngle = post ? std::lround(post->italicAngle / 65536.0 * 10.0) : 0;
-  if (spec.italic && italicAngle == 0) italicAngle = -120;
-  if (!spec.italic) italicAngle = 0;
+  if (entry.italic && italicAngle == 0) italicAngle = -120;
+  if (!entry.italic) italicAngle = 0;
 
   // ---- strings ----
   static const char* const kStyles[] = {"Regular", "Italic", "Bold", "Bold Italic"};
-  const bool bold = spec.weight >= 600;
-  const std::string styleName = kStyles[(bold ? 2 : 0) + (spec.italic ? 1 : 0)];
-  const std::u16string family = Utf8ToUtf16(spec.name);
+  const bool bold = entry.weight >= 600;
+  const std::string styleName = kStyles[(bold ? 2 : 0) + (entry.italic ? 1 : 0)];
+  const std::u16string family = Utf8ToUtf16(entry.name);
   const std::u16string style = Utf8ToUtf16(styleName);
-  const std::u16string faceName = Utf8ToUtf16(spec.typeface);
+  const std::u16string faceName = Utf8ToUtf16(entry.typeface);
   char uniqueBuf[32];
-  std::snprintf(uniqueBuf, sizeof uniqueBuf, "Kelvaro 5E %02d: ", spec.index);
-  const std::u16string unique = Utf8ToUtf16(uniqueBuf + spec.name);
+  std::snprintf(uniqueBuf, sizeof uniqueBuf, "Kelvaro 5E %02d: ", entry.index);
+  const std::u16string unique = Utf8ToUtf16(uniqueBuf + entry.name);
 
-  const std::size_t nameEnd = kNameOffset + spec.name.size() + 1;
+  const std::size_t nameEnd = kNameOffset + entry.name.size() + 1;
   const std::size_t ifi = (nameEnd + kIfiAlign - 1) / kIfiAlign * kIfiAlign;
   std::size_t cursor = sizeof(IFIMETRICS);
   const std::size_t familyAt = cursor;
@@ -514,7 +514,7 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
   PutU32(b, 16, 0);
   PutU32(b, 20, 0);
   for (int code = 0; code < 256; ++code) PutU16(b, kWidthsOffset + 2 * code, m.widths[code]);
-  std::memcpy(b.data() + kNameOffset, spec.name.data(), spec.name.size());
+  std::memcpy(b.data() + kNameOffset, entry.name.data(), entry.name.size());
 
   auto putString = [&](std::size_t at, const std::u16string& s) {
     for (std::size_t i = 0; i < s.size(); ++i) PutU16(b, ifi + at + 2 * i, s[i]);
@@ -526,13 +526,13 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
 
   FLONG flInfo = FM_INFO_RETURNS_BITMAPS | FM_INFO_1BPP | FM_INFO_RIGHT_HANDED | FM_INFO_INTEGER_WIDTH |
                  FM_INFO_NOT_CONTIGUOUS;
-  flInfo |= spec.fixedSize ? FM_INFO_TECH_BITMAP : (FM_INFO_TECH_OUTLINE_NOT_TRUETYPE | FM_INFO_ARB_XFORMS);
+  flInfo |= entry.fixedSize ? FM_INFO_TECH_BITMAP : (FM_INFO_TECH_OUTLINE_NOT_TRUETYPE | FM_INFO_ARB_XFORMS);
   if (fixedPitch) flInfo |= FM_INFO_OPTICALLY_FIXED_PITCH;
-  if (fixedPitch && spec.charset == kCharsetShiftJis) flInfo |= FM_INFO_DBCS_FIXED_PITCH;
-  if (fixedPitch && spec.charset != kCharsetShiftJis) flInfo |= FM_INFO_CONSTANT_WIDTH;
+  if (fixedPitch && entry.charset == kCharsetShiftJis) flInfo |= FM_INFO_DBCS_FIXED_PITCH;
+  if (fixedPitch && entry.charset != kCharsetShiftJis) flInfo |= FM_INFO_CONSTANT_WIDTH;
 
   USHORT fsSelection = 0;
-  if (spec.italic) fsSelection |= FM_SEL_ITALIC;
+  if (entry.italic) fsSelection |= FM_SEL_ITALIC;
   if (bold) fsSelection |= FM_SEL_BOLD;
   if (!fsSelection) fsSelection = FM_SEL_REGULAR;
 
@@ -545,7 +545,7 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
     wcFirst = std::min(wcFirst, m.unicode[code]);
     wcLast = std::max(wcLast, m.unicode[code]);
   }
-  const char16_t wcBreak = CodeToChar(spec.charset, 0x20);
+  const char16_t wcBreak = CodeToChar(entry.charset, 0x20);
 
   PutU32(b, IFI(cjThis), static_cast<std::uint32_t>(cjThis));
   PutU32(b, IFI(cjIfiExtra), 0);
@@ -558,14 +558,14 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
   PutI32(b, IFI(lItalicAngle), italicAngle);
   PutI32(b, IFI(lCharBias), 0);
   PutU64(b, IFI(dpCharSets), 0);
-  PutU8(b, IFI(jWinCharSet), spec.charset);
-  PutU8(b, IFI(jWinPitchAndFamily), spec.pitchFamily);
-  PutU16(b, IFI(usWinWeight), static_cast<std::uint16_t>(spec.weight));
+  PutU8(b, IFI(jWinCharSet), entry.charset);
+  PutU8(b, IFI(jWinPitchAndFamily), entry.pitchFamily);
+  PutU16(b, IFI(usWinWeight), static_cast<std::uint16_t>(entry.weight));
   PutU32(b, IFI(flInfo), flInfo);
   PutU16(b, IFI(fsSelection), fsSelection);
   PutU16(b, IFI(fsType), 0);
   PutI16(b, IFI(fwdUnitsPerEm), units);
-  PutI16(b, IFI(fwdLowestPPEm), spec.fixedSize ? 35 : 1);
+  PutI16(b, IFI(fwdLowestPPEm), entry.fixedSize ? 35 : 1);
   PutI16(b, IFI(fwdWinAscender), winAscent);
   PutI16(b, IFI(fwdWinDescender), winDescent);
   PutI16(b, IFI(fwdMacAscender), macAscender);
@@ -613,7 +613,7 @@ bool BuildFont(FT_Library lib, const FontSpec& spec, Built& built) {
   PutI32(b, IFI(ptlAspect) + offsetof(POINTL, x), kResolution);
   PutI32(b, IFI(ptlAspect) + offsetof(POINTL, y), kResolution);
   long caretX = 0, caretY = 1;
-  if (spec.italic) {
+  if (entry.italic) {
     // The caret leans with the italic angle: run/rise over a 1000-unit rise.
     caretY = 1000;
     caretX = std::lround(std::tan(-italicAngle / 10.0 * 3.14159265358979323846 / 180.0) * 1000.0);
@@ -653,7 +653,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: kvfontgen TABLE OUTDIR\n", stderr);
     return 2;
   }
-  std::vector<FontSpec> fonts;
+  std::vector<FontEntry> fonts;
   if (!ReadTable(argv[1], fonts)) return 1;
   if (!FcInit()) {
     std::fputs("kvfontgen: fontconfig cannot start\n", stderr);
@@ -668,20 +668,20 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::create_directories(outDir, ec);
   int failures = 0;
-  for (const FontSpec& spec : fonts) {
+  for (const FontEntry& entry : fonts) {
     Built built;
-    if (!BuildFont(lib, spec, built)) {
+    if (!BuildFont(lib, entry, built)) {
       ++failures;
       continue;
     }
     char name[32];
-    std::snprintf(name, sizeof name, "font%02d.bin", spec.index);
+    std::snprintf(name, sizeof name, "font%02d.bin", entry.index);
     if (!WriteFile(outDir / name, built.bytes)) {
       std::fprintf(stderr, "kvfontgen: cannot write %s\n", (outDir / name).string().c_str());
       ++failures;
       continue;
     }
-    std::printf("%s  %4zu bytes  %-36s %s\n", name, built.bytes.size(), spec.name.c_str(), built.file.c_str());
+    std::printf("%s  %4zu bytes  %-36s %s\n", name, built.bytes.size(), entry.name.c_str(), built.file.c_str());
   }
   FT_Done_FreeType(lib);
   return failures ? 1 : 0;
