@@ -26,28 +26,11 @@ void DebugTrace(const char* /*format*/, std::uint32_t /*value*/) {}
 
 // Opens storePath and maps `capacity` bytes of it; the file keeps its contents.
 bool MapStore(PclPdev* pdev, std::uint32_t capacity) {
-  HANDLE file = CreateFileW(pdev->storePath, GENERIC_READ | GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, capacity, nullptr);
-  if (mapping == nullptr) {
-    DebugTrace("DISP MapMetaFileForWrite failed - CreateFileMapping, Error code=[%lu]\n",
-               GetLastError());
-    CloseHandle(file);
-    return false;
-  }
-  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-  if (view == nullptr) {
-    DebugTrace("DISP MapMetaFileForWrite failed - MapViewOfFile, Error code=[%lu]\n",
-               GetLastError());
-    CloseHandle(mapping);
-    CloseHandle(file);
-    return false;
-  }
-  pdev->storeFile = file;
-  pdev->storeMapping = mapping;
-  pdev->storeView = static_cast<BYTE*>(view);
+  MappedFile mapped;
+  if (!MapFileForWrite(pdev->storePath, capacity, &mapped)) return false;
+  pdev->storeFile = mapped.file;
+  pdev->storeMapping = mapped.mapping;
+  pdev->storeView = mapped.view;
   pdev->storeCapacity = capacity;
   return true;
 }
