@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_owned.h"
+
 #include "kvplat/engine_objects.h"
 #include "kvplat/fault.h"
 
@@ -13,14 +15,8 @@ namespace {
 
 using kvplat::engine::ToFix;
 
-struct ClipDeleter {
-  void operator()(CLIPOBJ* c) const { kvplat::engine::DeleteClip(c); }
-};
-using ClipPtr = std::unique_ptr<CLIPOBJ, ClipDeleter>;
-struct PathDeleter {
-  void operator()(PATHOBJ* p) const { EngDeletePath(p); }
-};
-using PathPtr = std::unique_ptr<PATHOBJ, PathDeleter>;
+using ClipPtr = kvtest::Clip;
+using PathPtr = kvtest::Path;
 
 bool operator==(const RECTL& a, const RECTL& b) {
   return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_owned.h"
+
 #include "kvplat/engine_objects.h"
 #include "kvplat/kernel.h"
 
@@ -16,14 +18,8 @@ namespace {
 
 using kvplat::engine::ToFix;
 
-struct PathDeleter {
-  void operator()(PATHOBJ* p) const { EngDeletePath(p); }
-};
-using PathPtr = std::unique_ptr<PATHOBJ, PathDeleter>;
-struct ClipDeleter {
-  void operator()(CLIPOBJ* c) const { kvplat::engine::DeleteClip(c); }
-};
-using ClipPtr = std::unique_ptr<CLIPOBJ, ClipDeleter>;
+using PathPtr = kvtest::Path;
+using ClipPtr = kvtest::Clip;
 
 struct Record {
   FLONG flags;

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_owned.h"
+
 #include "kvplat/engine_objects.h"
 #include "kvplat/fault.h"
 
@@ -14,18 +16,9 @@ namespace {
 
 using namespace kvplat::engine;
 
-struct BitmapDeleter {
-  void operator()(SURFOBJ* s) const { DeleteBitmapSurface(s); }
-};
-using BitmapPtr = std::unique_ptr<SURFOBJ, BitmapDeleter>;
-struct ClipDeleter {
-  void operator()(CLIPOBJ* c) const { DeleteClip(c); }
-};
-using ClipPtr = std::unique_ptr<CLIPOBJ, ClipDeleter>;
-struct PathDeleter {
-  void operator()(PATHOBJ* p) const { EngDeletePath(p); }
-};
-using PathPtr = std::unique_ptr<PATHOBJ, PathDeleter>;
+using BitmapPtr = kvtest::Surface;
+using ClipPtr = kvtest::Clip;
+using PathPtr = kvtest::Path;
 
 BitmapPtr Bitmap(LONG cx, LONG cy, ULONG format) {
   return BitmapPtr(CreateBitmapSurface(SIZEL{cx, cy}, format));

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_owned.h"
+
 #include "kvplat/engine_objects.h"
 #include "pclcore/5e/devmode_access.h"
 #include "pclcore/5e/output_channel.h"
@@ -54,18 +56,9 @@ std::string UniformDither(int gray, int width, int height) {
   return data;
 }
 
-struct SurfaceDeleter {
-  void operator()(SURFOBJ* s) const { eng::DeleteBitmapSurface(s); }
-};
-struct XlateDeleter {
-  void operator()(XLATEOBJ* x) const { eng::DeleteXlate(x); }
-};
-struct BrushDeleter {
-  void operator()(BRUSHOBJ* b) const { eng::DeleteBrush(b); }
-};
-using Surface = std::unique_ptr<SURFOBJ, SurfaceDeleter>;
-using Xlate = std::unique_ptr<XLATEOBJ, XlateDeleter>;
-using Brush = std::unique_ptr<BRUSHOBJ, BrushDeleter>;
+using kvtest::Surface;
+using kvtest::Xlate;
+using kvtest::Brush;
 
 class BrushesTest : public ::testing::Test {
  protected:

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_owned.h"
+
 #include "kvplat/engine_objects.h"
 #include "pclcore/5e/brushes.h"
 #include "pclcore/5e/devmode_access.h"
@@ -44,18 +46,9 @@ std::string Move(LONG x, LONG y) { return "PE=<" + Pair(x, kPageHeight - y) + ";
 POINTFIX Fix(LONG x, LONG y) { return POINTFIX{eng::ToFix(x), eng::ToFix(y)}; }
 
 // Owned engine objects.
-struct PathDeleter {
-  void operator()(PATHOBJ* p) const { EngDeletePath(p); }
-};
-struct ClipDeleter {
-  void operator()(CLIPOBJ* c) const { eng::DeleteClip(c); }
-};
-struct BrushDeleter {
-  void operator()(BRUSHOBJ* b) const { eng::DeleteBrush(b); }
-};
-using Path = std::unique_ptr<PATHOBJ, PathDeleter>;
-using Clip = std::unique_ptr<CLIPOBJ, ClipDeleter>;
-using Brush = std::unique_ptr<BRUSHOBJ, BrushDeleter>;
+using kvtest::Path;
+using kvtest::Clip;
+using kvtest::Brush;
 
 // A path of polylines in pixels: each figure starts with a move.
 Path Polylines(const std::vector<std::vector<POINTL>>& figures, bool close = false) {

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/engine_owned.h"
+
 #include "kvplat/engine_objects.h"
 #include "kvplat/fault.h"
 #include "kvplat/spooler.h"
@@ -37,22 +39,10 @@ constexpr LONG kPageWidth = 640;
 constexpr LONG kPageHeight = 480;
 
 // ---- owned engine objects ---------------------------------------------------------------
-struct SurfaceDeleter {
-  void operator()(SURFOBJ* s) const { eng::DeleteBitmapSurface(s); }
-};
-struct ClipDeleter {
-  void operator()(CLIPOBJ* c) const { eng::DeleteClip(c); }
-};
-struct BrushDeleter {
-  void operator()(BRUSHOBJ* b) const { eng::DeleteBrush(b); }
-};
-struct XlateDeleter {
-  void operator()(XLATEOBJ* x) const { eng::DeleteXlate(x); }
-};
-using Surface = std::unique_ptr<SURFOBJ, SurfaceDeleter>;
-using Clip = std::unique_ptr<CLIPOBJ, ClipDeleter>;
-using Brush = std::unique_ptr<BRUSHOBJ, BrushDeleter>;
-using Xlate = std::unique_ptr<XLATEOBJ, XlateDeleter>;
+using kvtest::Surface;
+using kvtest::Clip;
+using kvtest::Brush;
+using kvtest::Xlate;
 
 Clip ClipOf(std::initializer_list<RECTL> rects) {
   std::vector<RECTL> list(rects);
