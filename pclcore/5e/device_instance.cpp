@@ -15,6 +15,7 @@
 #include "pclcore/5e/output_channel.h"
 #include "pclcore/5e/page_layout.h"
 #include "pclcore/5e/page_store.h"
+#include "pclcore/5e/soft_fonts.h"
 #include "settings/devmode_record.h"
 #include "settings/driver_devmode.h"
 
@@ -76,6 +77,9 @@ void FreeInstance(PclPdev* pdev) {
   ResetHpglState(pdev->hpglState);  // frees its line type definitions
   FreeRasterBuffers(pdev->raster);
   FreeDeviceFonts(pdev);
+  FreeSoftFonts(pdev);
+  EngFreeMem(pdev->textPositions);
+  pdev->textPositions = nullptr;
   if (pdev->palette) EngDeletePalette(pdev->palette);
   pdev->magicHead = 0;
   pdev->magicTail = 0;
@@ -198,7 +202,7 @@ void DeriveDevmodeFields(PclPdev* pdev) {
   if (Dm(pdev, DmField("bookletPaperSize")) != 0) SetDm(pdev, DmField("layoutMode"), 3);
   SetDm(pdev, DmField("trueTypeDownload"), 1);
   const int mode = Dm(pdev, DmField("trueTypeMode"));
-  SetDm(pdev, DmField("trueTypeMethod"), mode == 2 ? 0 : mode == 0 ? 1 : mode == 1 ? 2 : 0);
+  SetDm(pdev, DmField("trueTypeMethod"), mode == 2 ? 0 : mode == 0 ? 1 : 2);
   SetDm(pdev, DmField("fitPaperShadow"), Dm(pdev, DmField("fitPaperSize")));
   SetDm(pdev, DmField("reverseActive"), Dm(pdev, DmField("reverseOrder")));
   if (Dm(pdev, DmField("zoomMode")) == 2) SetDm(pdev, DmField("fitActive"), 1);
@@ -447,6 +451,8 @@ BOOL DrvResetPDEV(DHPDEV oldPdev, DHPDEV newPdev) {
   for (UserLineType*& lineType : from->hpglState.apUserLineType) lineType = nullptr;
   to->pageStartFill = from->pageStartFill;
   to->lastFormat = from->lastFormat;
+  MoveSoftFonts(from, to);
+  to->graphicsTextOverride = from->graphicsTextOverride;
   FreeDeviceFonts(from);
   to->flags |= kFlagFromReset;
   ResetHpglState(to->hpglState);

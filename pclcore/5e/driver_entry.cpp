@@ -4,21 +4,19 @@
 
 #include "kvplat/kernel.h"
 #include "pclcore/5e/brushes.h"
+#include "pclcore/5e/device_fonts.h"
 #include "pclcore/5e/device_instance.h"
 #include "pclcore/5e/driver_escapes.h"
 #include "pclcore/5e/hpgl_paths.h"
 #include "pclcore/5e/job_control.h"
 #include "pclcore/5e/raster_images.h"
+#include "pclcore/5e/text_output.h"
 
 namespace kv5e {
 namespace {
 
 HINSTANCE g_instance = nullptr;
 FD_GLYPHSET* g_glyphSet = nullptr;
-
-// Entry points whose work comes with printing, drawing and text refuse the
-// call until they are built, as a driver refuses what it cannot do.
-LONG_PTR RefuseCall() { return 0; }
 
 template <class F>
 PFN Entry(F function) {
@@ -44,17 +42,17 @@ const std::array<DRVFN, kEntryCount>& EntryTable() {
       {INDEX_DrvStretchBlt, Entry(&DrvStretchBlt)},
       {INDEX_DrvEscape, Entry(&DrvEscape)},
       {INDEX_DrvDrawEscape, Entry(&DrvDrawEscape)},
-      {INDEX_DrvGetGlyphMode, Entry(&RefuseCall)},
-      {INDEX_DrvQueryAdvanceWidths, Entry(&RefuseCall)},
+      {INDEX_DrvGetGlyphMode, Entry(&DrvGetGlyphMode)},
+      {INDEX_DrvQueryAdvanceWidths, Entry(&DrvQueryAdvanceWidths)},
       {INDEX_DrvStrokePath, Entry(&DrvStrokePath)},
       {INDEX_DrvFillPath, Entry(&DrvFillPath)},
       {INDEX_DrvStrokeAndFillPath, Entry(&DrvStrokeAndFillPath)},
       {INDEX_DrvLineTo, Entry(&DrvLineTo)},
       {INDEX_DrvPaint, Entry(&DrvPaint)},
-      {INDEX_DrvQueryFont, Entry(&RefuseCall)},
-      {INDEX_DrvQueryFontTree, Entry(&RefuseCall)},
-      {INDEX_DrvQueryFontData, Entry(&RefuseCall)},
-      {INDEX_DrvTextOut, Entry(&RefuseCall)},
+      {INDEX_DrvQueryFont, Entry(&DrvQueryFont)},
+      {INDEX_DrvQueryFontTree, Entry(&DrvQueryFontTree)},
+      {INDEX_DrvQueryFontData, Entry(&DrvQueryFontData)},
+      {INDEX_DrvTextOut, Entry(&DrvTextOut)},
   }};
   return table;
 }

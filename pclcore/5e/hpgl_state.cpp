@@ -26,6 +26,8 @@ void ResetHpglState(HpglState& state) {
   state.iSourceTransparency = 255;
   state.iPatternTransparency = 255;
   state.iTransparencyMode = 255;
+  state.text.xform[0] = 1.0f;
+  state.text.xform[3] = 1.0f;
 }
 
 int EnterHpgl2(PclPdev* pdev) {

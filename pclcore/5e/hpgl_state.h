@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "kvplat/wintypes.h"
+#include "pclcore/5e/text_state.h"
 
 namespace kv5e {
 
@@ -50,6 +51,8 @@ struct HpglState {
   // HP-GL/2 transparency mode last sent: 0 after "TR1", 1 after "TR0", 255
   // when nothing was sent.
   std::uint8_t iTransparencyMode;
+  // Text output's run, label and font-selection state.
+  TextState text;
 };
 
 // Forgets what the printer was last told: frees the user line types, zeroes

@@ -7,6 +7,7 @@
 #include "pclcore/5e/hpgl_state.h"
 #include "pclcore/5e/output_channel.h"
 #include "pclcore/5e/page_store.h"
+#include "pclcore/5e/soft_fonts.h"
 #include "pclcore/5e/watermark_playback.h"
 #include "settings/model_tables.h"
 
@@ -373,6 +374,8 @@ BOOL DrvStartPage(SURFOBJ* surface) {
     pdev->flags |= kFlagStoreOpen;
     pdev->storeCurrent = 4;
   }
+  // Held pages reach the printer in another order: each carries its own fonts.
+  if (pdev->flags & kFlagStoreOpen) ForgetDownloadedCharacters(pdev);
   pdev->pageCount += 1;
   return TRUE;
 }
@@ -453,6 +456,7 @@ BOOL DrvEndDoc(SURFOBJ* surface, FLONG /*flags*/) {
   // A job that ended early may still hold its page store: let it go.
   if (pdev->storeFile != nullptr) ClosePageStore(pdev);
   ForgetPageState(pdev);
+  FreeSoftFonts(pdev);
   pdev->docDrawState[0] = pdev->docDrawState[1] = 0;
   pdev->flags &= ~(kFlagDocNamed | kFlagHeaderSent);
   EnterPclForPage(pdev);

@@ -14,6 +14,8 @@
 
 namespace kv5e {
 
+struct SoftFontEntry;
+
 inline constexpr std::uint32_t kPdevMagic = 0x4B763563;  // "c5vK" in memory order
 inline constexpr std::uint32_t kOutCapacity = 4096;
 inline constexpr std::size_t kDevmodeSize = 1374;
@@ -109,6 +111,14 @@ struct PclPdev {
   char (*fontNames)[64];
   std::uint32_t deviceFontCount;
   std::uint32_t extraFontCount;
+  // Soft fonts downloaded in this job: the single-byte list and the
+  // double-byte (or not-ANSI) list. They move to a new instance on a reset.
+  SoftFontEntry* softFonts[2];
+  // Advances of a text run, 1024 horizontal then 1024 vertical; made on
+  // first use and kept.
+  std::int16_t* textPositions;
+  // Set by a private escape: 2 turns graphics text off and forces labels.
+  std::uint8_t graphicsTextOverride;
   std::uint32_t outCapacity;
   BYTE* outPtr;
   std::uint32_t outFill;

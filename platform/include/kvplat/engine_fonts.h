@@ -189,6 +189,29 @@ KVAPI void STROBJ_vEnumStart(STROBJ* pstro);
 // (then *pc is 0).
 KVAPI BOOL STROBJ_bEnum(STROBJ* pstro, ULONG* pc, GLYPHPOS** ppgpos);
 
+// DrvQueryFontTree modes and DrvQueryAdvanceWidths modes.
+inline constexpr ULONG QFT_LIGATURES = 1;
+inline constexpr ULONG QFT_KERNPAIRS = 2;
+inline constexpr ULONG QFT_GLYPHSET = 3;
+inline constexpr ULONG QAW_GETWIDTHS = 0;
+inline constexpr ULONG QAW_GETEASYWIDTHS = 1;
+
+// ---- the font and text entry points of a graphics library ---------------------------
+using PFN_DrvQueryFont = IFIMETRICS* (*)(DHPDEV dhpdev, ULONG_PTR iFile, ULONG iFace,
+                                         ULONG_PTR* pid);
+using PFN_DrvQueryFontTree = PVOID (*)(DHPDEV dhpdev, ULONG_PTR iFile, ULONG iFace, ULONG iMode,
+                                       ULONG_PTR* pid);
+using PFN_DrvQueryFontData = LONG (*)(DHPDEV dhpdev, FONTOBJ* pfo, ULONG iMode, HGLYPH hg,
+                                      GLYPHDATA* pgd, PVOID pv, ULONG cjSize);
+using PFN_DrvQueryAdvanceWidths = BOOL (*)(DHPDEV dhpdev, FONTOBJ* pfo, ULONG iMode, HGLYPH* phg,
+                                           PVOID pvWidths, ULONG cGlyphs);
+using PFN_DrvGetGlyphMode = ULONG (*)(DHPDEV dhpdev, FONTOBJ* pfo);
+// prclExtra is an array of rectangles (underline, strike-out) ended by an
+// all-zero one; prclOpaque the background to fill with pboOpaque.
+using PFN_DrvTextOut = BOOL (*)(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                                RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                                BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
+
 // ---- the host side ----------------------------------------------------------------------
 namespace kvplat::engine {
 

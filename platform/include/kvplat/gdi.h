@@ -171,6 +171,7 @@ std::string LastFailureText();
 
 KV_DECLARE_HANDLE(HPEN);
 KV_DECLARE_HANDLE(HBRUSH);
+KV_DECLARE_HANDLE(HFONT);
 KV_DECLARE_HANDLE(HRGN);
 using HGDIOBJ = HANDLE;
 
@@ -198,7 +199,8 @@ inline constexpr int NULL_PEN = 8;
 inline constexpr DWORD OBJ_PEN = 1;
 inline constexpr DWORD OBJ_BRUSH = 2;
 inline constexpr DWORD OBJ_DC = 3;
-inline constexpr DWORD OBJ_REGION = 6;
+inline constexpr DWORD OBJ_FONT = 6;
+inline constexpr DWORD OBJ_REGION = 8;
 inline constexpr DWORD OBJ_BITMAP = 7;
 inline constexpr DWORD OBJ_MEMDC = 10;
 inline constexpr DWORD OBJ_EXTPEN = 11;
@@ -212,7 +214,7 @@ KVAPI HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 // A pen or brush still selected somewhere stays in use there until it is
 // replaced; a bitmap selected into a DC cannot be deleted (FALSE).
 KVAPI BOOL DeleteObject(HGDIOBJ object);
-// OBJ_PEN, OBJ_EXTPEN, OBJ_BRUSH, OBJ_BITMAP, OBJ_REGION, OBJ_DC, OBJ_MEMDC; 0 if none.
+// OBJ_PEN, OBJ_EXTPEN, OBJ_BRUSH, OBJ_FONT, OBJ_BITMAP, OBJ_REGION, OBJ_DC, OBJ_MEMDC; 0 if none.
 KVAPI DWORD GetObjectType(HGDIOBJ object);
 // The pen, brush or bitmap selected in a DC (OBJ_PEN, OBJ_BRUSH, OBJ_BITMAP).
 KVAPI HGDIOBJ GetCurrentObject(HDC dc, UINT type);
@@ -453,6 +455,162 @@ KVAPI BOOL FillPath(HDC dc);
 KVAPI BOOL StrokeAndFillPath(HDC dc);
 KVAPI BOOL SelectClipPath(HDC dc, int mode);
 KVAPI HRGN PathToRegion(HDC dc);
+
+// ---- fonts and text ------------------------------------------------------------------
+// Fonts are realized on the machine's own fonts: fontconfig finds the face a
+// name stands for ("Arial" finds its metric-compatible stand-in), FreeType
+// reads it. On a printer DC text goes to the graphics library as strings of
+// glyphs; what the library refuses the engine draws as glyph bitmaps.
+inline constexpr LONG FW_DONTCARE = 0;
+inline constexpr LONG FW_THIN = 100;
+inline constexpr LONG FW_LIGHT = 300;
+inline constexpr LONG FW_NORMAL = 400;
+inline constexpr LONG FW_MEDIUM = 500;
+inline constexpr LONG FW_SEMIBOLD = 600;
+inline constexpr LONG FW_BOLD = 700;
+inline constexpr LONG FW_HEAVY = 900;
+inline constexpr BYTE ANSI_CHARSET = 0;
+inline constexpr BYTE DEFAULT_CHARSET = 1;
+inline constexpr BYTE SYMBOL_CHARSET = 2;
+inline constexpr BYTE SHIFTJIS_CHARSET = 128;
+inline constexpr BYTE HANGUL_CHARSET = 129;
+inline constexpr BYTE GB2312_CHARSET = 134;
+inline constexpr BYTE CHINESEBIG5_CHARSET = 136;
+inline constexpr BYTE EASTEUROPE_CHARSET = 238;
+inline constexpr BYTE OEM_CHARSET = 255;
+inline constexpr BYTE OUT_DEFAULT_PRECIS = 0;
+inline constexpr BYTE OUT_TT_PRECIS = 4;
+inline constexpr BYTE OUT_TT_ONLY_PRECIS = 7;
+inline constexpr BYTE CLIP_DEFAULT_PRECIS = 0;
+inline constexpr BYTE DEFAULT_QUALITY = 0;
+inline constexpr BYTE DEFAULT_PITCH = 0;
+inline constexpr BYTE FIXED_PITCH = 1;
+inline constexpr BYTE VARIABLE_PITCH = 2;
+inline constexpr BYTE FF_DONTCARE = 0x00;
+inline constexpr BYTE FF_ROMAN = 0x10;
+inline constexpr BYTE FF_SWISS = 0x20;
+inline constexpr BYTE FF_MODERN = 0x30;
+inline constexpr BYTE FF_SCRIPT = 0x40;
+inline constexpr BYTE FF_DECORATIVE = 0x50;
+
+// Text alignment (SetTextAlign): the reference point is the left, right or
+// centre of the run and its top, baseline or bottom; TA_UPDATECP draws at
+// the current position and moves it.
+inline constexpr UINT TA_NOUPDATECP = 0;
+inline constexpr UINT TA_UPDATECP = 1;
+inline constexpr UINT TA_LEFT = 0;
+inline constexpr UINT TA_RIGHT = 2;
+inline constexpr UINT TA_CENTER = 6;
+inline constexpr UINT TA_TOP = 0;
+inline constexpr UINT TA_BOTTOM = 8;
+inline constexpr UINT TA_BASELINE = 24;
+inline constexpr UINT GDI_ERROR = 0xFFFFFFFF;
+
+// ExtTextOutW options.
+inline constexpr UINT ETO_OPAQUE = 0x0002;
+inline constexpr UINT ETO_CLIPPED = 0x0004;
+inline constexpr UINT ETO_GLYPH_INDEX = 0x0010;
+inline constexpr UINT ETO_PDY = 0x2000;
+
+struct TEXTMETRICW {
+  LONG tmHeight;
+  LONG tmAscent;
+  LONG tmDescent;
+  LONG tmInternalLeading;
+  LONG tmExternalLeading;
+  LONG tmAveCharWidth;
+  LONG tmMaxCharWidth;
+  LONG tmWeight;
+  LONG tmOverhang;
+  LONG tmDigitizedAspectX;
+  LONG tmDigitizedAspectY;
+  WCHAR tmFirstChar;
+  WCHAR tmLastChar;
+  WCHAR tmDefaultChar;
+  WCHAR tmBreakChar;
+  BYTE tmItalic;
+  BYTE tmUnderlined;
+  BYTE tmStruckOut;
+  BYTE tmPitchAndFamily;
+  BYTE tmCharSet;
+};
+static_assert(sizeof(TEXTMETRICW) == 60);
+// tmPitchAndFamily bits besides the family.
+inline constexpr BYTE TMPF_FIXED_PITCH = 0x01;  // set for variable pitch, as Windows does
+inline constexpr BYTE TMPF_VECTOR = 0x02;
+inline constexpr BYTE TMPF_TRUETYPE = 0x04;
+inline constexpr BYTE TMPF_DEVICE = 0x08;
+
+// What the enumeration callbacks receive: the logical font (an
+// ENUMLOGFONTEXW) and its metrics (a NEWTEXTMETRICEXW).
+struct ENUMLOGFONTEXW {
+  LOGFONTW elfLogFont;
+  WCHAR elfFullName[LF_FULLFACESIZE];
+  WCHAR elfStyle[LF_FACESIZE];
+  WCHAR elfScript[LF_FACESIZE];
+};
+struct NEWTEXTMETRICW {
+  TEXTMETRICW tm;
+  DWORD ntmFlags;
+  UINT ntmSizeEM;
+  UINT ntmCellHeight;
+  UINT ntmAvgWidth;
+};
+struct FONTSIGNATURE {
+  DWORD fsUsb[4];
+  DWORD fsCsb[2];
+};
+struct NEWTEXTMETRICEXW {
+  NEWTEXTMETRICW ntmTm;
+  FONTSIGNATURE ntmFontSig;
+};
+inline constexpr DWORD RASTER_FONTTYPE = 0x1;
+inline constexpr DWORD DEVICE_FONTTYPE = 0x2;
+inline constexpr DWORD TRUETYPE_FONTTYPE = 0x4;
+inline constexpr DWORD NTM_REGULAR = 0x40;
+inline constexpr DWORD NTM_BOLD = 0x20;
+inline constexpr DWORD NTM_ITALIC = 0x1;
+// Returns nonzero to go on; the enumeration returns the last value returned.
+using FONTENUMPROCW = int (*)(const LOGFONTW* font, const TEXTMETRICW* metrics, DWORD fontType,
+                              LPARAM data);
+
+// A logical font; selected into a DC it is realized at the DC's resolution
+// and mapping. Null (ERROR_INVALID_PARAMETER) for a null description.
+KVAPI HFONT CreateFontIndirectW(const LOGFONTW* font);
+KVAPI HFONT CreateFontW(int height, int width, int escapement, int orientation, int weight,
+                        DWORD italic, DWORD underline, DWORD strikeOut, DWORD charSet,
+                        DWORD outPrecision, DWORD clipPrecision, DWORD quality,
+                        DWORD pitchAndFamily, LPCWSTR faceName);
+KVAPI UINT SetTextAlign(HDC dc, UINT align);  // the previous alignment, GDI_ERROR on failure
+KVAPI UINT GetTextAlign(HDC dc);
+// Extra space (logical units) added to every character, and to each break
+// character of the next run.
+KVAPI int SetTextCharacterExtra(HDC dc, int extra);
+KVAPI BOOL SetTextJustification(HDC dc, int breakExtra, int breakCount);
+// Text at (x, y) by the DC's alignment, with the DC's font, text colour and
+// (OPAQUE background mode) background colour.
+KVAPI BOOL TextOutW(HDC dc, int x, int y, LPCWSTR text, int count);
+// `rect` (may be null) is the background filled with ETO_OPAQUE and the clip
+// with ETO_CLIPPED; `dx` (may be null) the distances from each character to
+// the next, in pairs (x, y) with ETO_PDY; ETO_GLYPH_INDEX takes glyph indices.
+KVAPI BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text,
+                       UINT count, const INT* dx);
+KVAPI BOOL GetTextExtentPoint32W(HDC dc, LPCWSTR text, int count, SIZE* size);
+KVAPI BOOL GetTextExtentPointW(HDC dc, LPCWSTR text, int count, SIZE* size);
+// How many characters fit in `maxExtent` (when `fit` is given) and the
+// extent of every prefix (when `dx` is given), logical units.
+KVAPI BOOL GetTextExtentExPointW(HDC dc, LPCWSTR text, int count, int maxExtent, int* fit,
+                                 int* dx, SIZE* size);
+KVAPI BOOL GetTextMetricsW(HDC dc, TEXTMETRICW* metrics);
+// The face name of the DC's font; the characters copied (without the
+// terminator), or with a null buffer the length needed including it.
+KVAPI int GetTextFaceW(HDC dc, int count, LPWSTR name);
+// One call per face of the family (all families for an empty or null name):
+// TrueType faces of the machine, and on a printer DC the device fonts its
+// library reports.
+KVAPI int EnumFontFamiliesExW(HDC dc, const LOGFONTW* font, FONTENUMPROCW callback, LPARAM data,
+                              DWORD flags);
+KVAPI int EnumFontsW(HDC dc, LPCWSTR faceName, FONTENUMPROCW callback, LPARAM data);
 
 // ---- bitmaps and raster operations --------------------------------------------------------
 inline constexpr DWORD SRCCOPY = 0x00CC0020;

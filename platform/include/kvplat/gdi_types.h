@@ -9,6 +9,7 @@
 inline constexpr int CCHDEVICENAME = 32;
 inline constexpr int CCHFORMNAME = 32;
 inline constexpr int LF_FACESIZE = 32;
+inline constexpr int LF_FULLFACESIZE = 64;
 
 // The public device mode record: 220 bytes, the printer members at their
 // documented offsets. Drivers append their private block (dmDriverExtra bytes).
