@@ -9,6 +9,7 @@
 #include "kvplat/kernel.h"
 #include "pclcore/5e/devmode_access.h"
 #include "pclcore/5e/output_channel.h"
+#include "pclcore/5e/soft_fonts.h"
 #include "settings/byte_order.h"
 
 namespace kv5e {
@@ -368,6 +369,8 @@ int PlayForm(PclPdev* pdev) {
   int result = 0;
   if (start != std::string_view::npos) {
     result = WriteLong(pdev, form.view + start, static_cast<std::uint32_t>(form.size - start));
+    // The form may define soft fonts of its own under our identifiers.
+    ForgetDownloadedCharacters(pdev);
   }
   UnmapFile(&form);
   return result;

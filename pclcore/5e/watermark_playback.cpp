@@ -5,6 +5,7 @@
 #include "pclcore/5e/hpgl_state.h"
 #include "pclcore/5e/page_store.h"
 #include "pclcore/5e/output_channel.h"
+#include "pclcore/5e/soft_fonts.h"
 
 namespace kv5e {
 namespace {
@@ -49,6 +50,8 @@ void PlayCapturedWatermark(PclPdev* pdev) {
     WriteText(pdev, "\x1B%0A");
   }
   WriteBytes(pdev, capture.data, capture.size);
+  // The captured drawing may define soft fonts under our identifiers.
+  ForgetDownloadedCharacters(pdev);
   if (severalPerSheet) {
     // The watermark changed the merge control behind our back: restore it and
     // send every cached command again.
