@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -47,6 +48,10 @@ constexpr ULONG kEnumBatch = 32;
 
 // ---- shared faces
 
+// Character-to-glyph answers of a face, one page of 256 codes at a time.
+constexpr std::uint32_t kUnknownGlyph = 0xFFFFFFFF;
+constexpr std::int32_t kUnknownAdvance = INT32_MIN;
+
 struct SharedFace {
   std::string path;
   LONG index = 0;
@@ -54,6 +59,10 @@ struct SharedFace {
   FT_Face face = nullptr;
   int references = 0;
   ULONG id = 0;
+  // Looked up once per face: the glyph of each code used so far and the
+  // advance (font units) of each glyph used so far.
+  std::unique_ptr<std::uint32_t[]> glyphPages[256];
+  std::vector<std::int32_t> advances;
 };
 
 struct FontState {
@@ -140,6 +149,8 @@ struct FontObject {
   double boldPixels = 0;     // extra advance of simulated bold along the baseline
   double baseX = 1, baseY = 0;  // unit vector along the baseline, device
   LONG escapement = 0;       // tenths of a degree, 0..3599
+  bool axis = true;          // the baseline runs along an axis of the page (escapement % 900 == 0)
+  double advanceScale = 1;   // device pixels per font unit along the baseline
   bool fixedPitch = false;
   double ascentUnits = 0, descentUnits = 0;  // cell, font units
   XFORMOBJ* xform = nullptr;
@@ -148,7 +159,22 @@ struct FontObject {
   GLYPHBITS* bits = nullptr;
   std::size_t bitsCapacity = 0;
   PATHOBJ* path = nullptr;
+  // Glyph images rendered so far, kept for the life of the realization so
+  // that a page of text renders each glyph once: index by glyph handle,
+  // data in chunks that never move.
+  std::vector<GLYPHDATA*> cached;
+  std::vector<std::unique_ptr<unsigned char[]>> chunks;
+  std::size_t chunkUsed = 0;
+  std::size_t cachedBytes = 0;
+  GLYPHBITS* keepScratch = nullptr;  // where a glyph to keep is rendered first
+  std::size_t keepScratchCapacity = 0;
 };
+
+constexpr std::size_t kGlyphChunkBytes = 64 * 1024;
+// Glyph images larger than this, or beyond this total per font, are
+// rendered each time instead of kept.
+constexpr std::size_t kMaxCachedGlyphBytes = 32 * 1024;
+constexpr std::size_t kMaxCachedFontBytes = 16u << 20;
 
 FontObject* AsFont(FONTOBJ* object) {
   auto* f = reinterpret_cast<FontObject*>(object);
@@ -168,6 +194,36 @@ bool IsPlainStyle(std::u16string_view style) {
 
 FWORD ClampFword(long v) {
   return static_cast<FWORD>(std::clamp<long>(v, -32768, 32767));
+}
+
+// Character sets by the OS/2 code page bit that says a face covers them, and
+// a character of the set to look for when a face does not say.
+struct CharSetCoverage {
+  BYTE charSet;
+  int codePageBit;
+  char16_t sample;
+};
+constexpr CharSetCoverage kCharSetCoverage[] = {
+    {0, 0, u'\u00E9'},     {238, 1, u'\u0151'},   {204, 2, u'\u0416'},   {161, 3, u'\u03A9'},
+    {162, 4, u'\u011F'},   {177, 5, u'\u05D0'},   {178, 6, u'\u0627'},   {186, 7, u'\u0101'},
+    {163, 8, u'\u01B0'},   {222, 16, u'\u0E01'},  {128, 17, u'\u3042'},  {134, 18, u'\u4E2D'},
+    {129, 19, u'\uAC00'},  {136, 20, u'\u4E2D'},  {130, 21, u'\uAC00'},  {2, 31, u'\uF020'},
+};
+
+bool CoversCharSet(FT_Face face, const TT_OS2* os2, BYTE charSet) {
+  for (const CharSetCoverage& c : kCharSetCoverage) {
+    if (c.charSet != charSet) continue;
+    if (os2 != nullptr && os2->version != 0xFFFF && os2->version >= 1 &&
+        (os2->ulCodePageRange1 | os2->ulCodePageRange2) != 0) {
+      return (os2->ulCodePageRange1 >> c.codePageBit) & 1;
+    }
+    return FT_Get_Char_Index(face, c.sample) != 0;
+  }
+  return false;  // OEM and unknown sets realize ANSI
+}
+
+bool IsDoubleByteSet(BYTE charSet) {
+  return charSet == 128 || charSet == 129 || charSet == 130 || charSet == 134 || charSet == 136;
 }
 
 // The face's metrics block with its names after it.
@@ -215,7 +271,9 @@ IFIMETRICS* BuildMetrics(FT_Face face, const ResolvedFace& resolved, std::u16str
   long upem = face->units_per_EM;
 
   ifi->lItalicAngle = post != nullptr ? static_cast<LONG>(std::lround(post->italicAngle / 6553.6)) : 0;
-  BYTE charSet = font.lfCharSet == 1 ? 0 : font.lfCharSet;  // DEFAULT_CHARSET realizes ANSI
+  // The character set asked for when the face covers it; ANSI otherwise
+  // (DEFAULT_CHARSET realizes ANSI too). Symbol faces are symbol sets.
+  BYTE charSet = font.lfCharSet != 1 && CoversCharSet(face, os2, font.lfCharSet) ? font.lfCharSet : 0;
   for (int i = 0; i < face->num_charmaps; ++i) {
     if (face->charmaps[i]->encoding == FT_ENCODING_MS_SYMBOL) charSet = 2;
   }
@@ -320,6 +378,7 @@ void FreeFont(FontState& s, FontObject* f) {
   DeleteXform(f->xform);
   EngFreeMem(f->ifi);
   EngFreeMem(f->bits);
+  EngFreeMem(f->keepScratch);
   if (f->path != nullptr) EngDeletePath(f->path);
   if (f->size != nullptr) FT_Done_Size(f->size);
   ReleaseFace(s, f->shared);
@@ -339,11 +398,19 @@ bool PrepareFace(FontObject* f) {
 
 // The advance of a glyph along the baseline, device pixels. Lock held.
 double AdvanceOf(FontObject* f, FT_UInt glyph) {
-  FT_Fixed units = 0;
-  if (FT_Get_Advance(f->shared->face, glyph, FT_LOAD_NO_SCALE, &units) != 0) return 0;
-  double length = std::hypot(units * f->m11, units * f->m12);
+  SharedFace* shared = f->shared;
+  FT_Face face = shared->face;
+  if (glyph >= static_cast<FT_UInt>(face->num_glyphs)) return 0;
+  if (shared->advances.empty()) shared->advances.assign(face->num_glyphs, kUnknownAdvance);
+  std::int32_t& known = shared->advances[glyph];
+  if (known == kUnknownAdvance) {
+    FT_Fixed units = 0;
+    if (FT_Get_Advance(face, glyph, FT_LOAD_NO_SCALE, &units) != 0) units = 0;
+    known = static_cast<std::int32_t>(std::clamp<FT_Fixed>(units, -65535, 65535));
+  }
+  double length = std::fabs(static_cast<double>(known)) * f->advanceScale;
   if (f->fixedPitch) length = std::round(length);
-  return length + (units != 0 ? f->boldPixels : 0);
+  return length + (known != 0 ? f->boldPixels : 0);
 }
 
 // Loads glyph `hg` as a transformed outline, emboldened when bold is
@@ -444,6 +511,54 @@ GLYPHBITS* RenderBits(FT_GlyphSlot slot, GLYPHBITS** bits, std::size_t* capacity
   return out;
 }
 
+// ---- glyph images kept per realization
+
+// Room for `bytes` in the font's glyph chunks; null when the font keeps
+// enough already or memory runs out. Lock held.
+unsigned char* KeepBytes(FontObject* f, std::size_t bytes) {
+  bytes = (bytes + 7) & ~std::size_t{7};
+  if (bytes > kGlyphChunkBytes || f->cachedBytes + bytes > kMaxCachedFontBytes) return nullptr;
+  if (f->chunks.empty() || f->chunkUsed + bytes > kGlyphChunkBytes) {
+    std::unique_ptr<unsigned char[]> chunk(new (std::nothrow) unsigned char[kGlyphChunkBytes]);
+    if (chunk == nullptr) return nullptr;
+    f->chunks.push_back(std::move(chunk));
+    f->chunkUsed = 0;
+  }
+  unsigned char* at = f->chunks.back().get() + f->chunkUsed;
+  f->chunkUsed += bytes;
+  f->cachedBytes += bytes;
+  return at;
+}
+
+// The glyph's data with its image, rendered once and kept for the life of
+// the realization. Null when the glyph cannot be had or its image is too
+// large to keep (it is then rendered each time). Lock held.
+const GLYPHDATA* KeptGlyph(FontObject* f, HGLYPH hg) {
+  FT_Face face = f->shared->face;
+  if (hg >= static_cast<HGLYPH>(face->num_glyphs)) return nullptr;
+  if (f->cached.empty()) f->cached.assign(static_cast<std::size_t>(face->num_glyphs), nullptr);
+  if (f->cached[hg] != nullptr) return f->cached[hg];
+  if (!LoadOutline(f, hg)) return nullptr;
+  GLYPHDATA data{};
+  FillGlyphData(f, hg, &data);
+  GLYPHBITS* bits = RenderBits(face->glyph, &f->keepScratch, &f->keepScratchCapacity);
+  if (bits == nullptr) return nullptr;
+  std::size_t stride = (static_cast<std::size_t>(bits->sizlBitmap.cx) + 7) / 8;
+  std::size_t image = offsetof(GLYPHBITS, aj) + stride * static_cast<std::size_t>(bits->sizlBitmap.cy);
+  if (image > kMaxCachedGlyphBytes) return nullptr;
+  std::size_t bitsBytes = (std::max(image, sizeof(GLYPHBITS)) + 7) & ~std::size_t{7};
+  unsigned char* block = KeepBytes(f, sizeof(GLYPHDATA) + bitsBytes);
+  if (block == nullptr) return nullptr;
+  auto* kept = reinterpret_cast<GLYPHDATA*>(block);
+  auto* keptBits = reinterpret_cast<GLYPHBITS*>(block + sizeof(GLYPHDATA));
+  std::memset(keptBits, 0, bitsBytes);
+  std::memcpy(keptBits, bits, image);
+  *kept = data;
+  kept->gdf.pgb = keptBits;
+  f->cached[hg] = kept;
+  return kept;
+}
+
 // ---- outlines as paths
 
 struct OutlineSink {
@@ -530,14 +645,29 @@ StringObject* AsString(STROBJ* object) {
   return s != nullptr && s->magic == kStringMagic ? s : nullptr;
 }
 
-FT_UInt GlyphFor(FT_Face face, WCHAR unit, bool glyphIndices) {
-  if (glyphIndices) return unit < face->num_glyphs ? unit : 0;
+FT_UInt LookUpGlyph(FT_Face face, WCHAR unit) {
   FT_UInt glyph = FT_Get_Char_Index(face, unit);
   if (glyph == 0 && face->charmap != nullptr &&
       face->charmap->encoding == FT_ENCODING_MS_SYMBOL && unit < 0x100) {
     glyph = FT_Get_Char_Index(face, 0xF000u | unit);
   }
   return glyph;
+}
+
+// The glyph of a code (or a glyph index passed through); answers are kept
+// per face. Lock held.
+FT_UInt GlyphFor(SharedFace* shared, WCHAR unit, bool glyphIndices) {
+  FT_Face face = shared->face;
+  if (glyphIndices) return unit < face->num_glyphs ? unit : 0;
+  std::unique_ptr<std::uint32_t[]>& page = shared->glyphPages[unit >> 8];
+  if (page == nullptr) {
+    page.reset(new (std::nothrow) std::uint32_t[256]);
+    if (page == nullptr) return LookUpGlyph(face, unit);
+    std::fill(page.get(), page.get() + 256, kUnknownGlyph);
+  }
+  std::uint32_t& known = page[unit & 0xFF];
+  if (known == kUnknownGlyph) known = LookUpGlyph(face, unit);
+  return known;
 }
 
 }  // namespace
@@ -625,6 +755,33 @@ FONTOBJ* CreateFontObjectForFace(const LOGFONTW& font, const ResolvedFace& resol
   double kx = emX / upem, ky = em / upem;
   f->m11 = kx * c, f->m12 = -kx * sn, f->m21 = ky * sn, f->m22 = ky * c;
   f->baseX = c, f->baseY = -sn;
+  f->axis = escapement % 900 == 0;
+  if (mapping.eM12 != 0 || mapping.eM21 != 0) {
+    // A mapping that turns or shears (a world transform) carries the glyphs
+    // with it: the em box sized in logical units, turned by the escapement,
+    // then mapped like everything else the application draws.
+    double lx = kx / mapX, ly = ky / mapY;
+    double a11 = lx * c, a12 = -lx * sn, a21 = ly * sn, a22 = ly * c;
+    f->m11 = a11 * mapping.eM11 + a12 * mapping.eM21;
+    f->m12 = a11 * mapping.eM12 + a12 * mapping.eM22;
+    f->m21 = a21 * mapping.eM11 + a22 * mapping.eM21;
+    f->m22 = a21 * mapping.eM12 + a22 * mapping.eM22;
+    double along = std::hypot(f->m11, f->m12);
+    if (!(along > 0) || !std::isfinite(along)) {
+      FreeFont(s, f);
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    f->baseX = f->m11 / along, f->baseY = f->m12 / along;
+    em = std::clamp(std::hypot(f->m21, f->m22) * upem, 1.0, static_cast<double>(kMaxEmPixels));
+    f->axis = f->m11 == 0 || f->m12 == 0;
+    double turned = std::atan2(-f->baseY, f->baseX) * 1800.0 / kPi;
+    escapement = static_cast<LONG>(std::lround(turned)) % 3600;
+    if (escapement < 0) escapement += 3600;
+    if (f->axis) escapement = (escapement + 450) / 900 * 900 % 3600;
+    f->escapement = escapement;
+  }
+  f->advanceScale = std::hypot(f->m11, f->m12);
   f->emPixels = em;
 
   bool faceBold = (hasOs2 ? os2->usWeightClass : resolved.weight) >= 600 ||
@@ -664,10 +821,11 @@ FONTOBJ* CreateFontObjectForFace(const LOGFONTW& font, const ResolvedFace& resol
     FreeFont(s, f);
     return nullptr;
   }
+  if (IsDoubleByteSet(f->ifi->jWinCharSet)) type |= FO_DBCS_FONT;
   FONTOBJ& o = f->object;
   o.iUniq = gNextUniq.fetch_add(1);
   o.iFace = static_cast<ULONG>(resolved.index + 1);
-  double maxAdvance = (f->ifi->fwdMaxCharInc > 0 ? f->ifi->fwdMaxCharInc : upem) * kx;
+  double maxAdvance = (f->ifi->fwdMaxCharInc > 0 ? f->ifi->fwdMaxCharInc : upem) * f->advanceScale;
   if (f->fixedPitch) maxAdvance = std::round(maxAdvance);
   o.cxMax = static_cast<ULONG>(std::ceil(maxAdvance + f->boldPixels));
   o.flFontType = type;
@@ -684,11 +842,12 @@ void DeleteFontObject(FONTOBJ* font) {
   FreeFont(s, AsFont(font));
 }
 
-STROBJ* CreateStringObject(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices,
-                           POINTL origin, std::span<const LONG> advances) {
-  FontObject* f = AsFont(font);
-  if (f == nullptr || (!advances.empty() && advances.size() < text.size()) ||
-      text.size() > (1u << 24)) {
+namespace {
+
+// A string object with room for `text` and a copy of it; null for a bad
+// font or request, or when memory runs out.
+StringObject* NewString(FontObject* f, std::span<const WCHAR> text) {
+  if (f == nullptr || text.size() > (1u << 24)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -706,59 +865,163 @@ STROBJ* CreateStringObject(FONTOBJ* font, std::span<const WCHAR> text, bool glyp
   str->defs = reinterpret_cast<GLYPHDEF*>(block + n * sizeof(GLYPHPOS));
   auto* copy = reinterpret_cast<WCHAR*>(block + n * (sizeof(GLYPHPOS) + sizeof(GLYPHDEF)));
   if (n != 0) std::memcpy(copy, text.data(), n * sizeof(WCHAR));
+  str->object.cGlyphs = static_cast<ULONG>(n);
+  str->object.pgp = str->positions;
+  str->object.pwszOrg = copy;
+  return str;
+}
 
-  FontState& s = State();
-  std::lock_guard guard(s.lock);
-  FT_Face face = f->shared->face;
-  double a = f->ascentUnits, d = f->descentUnits;
-  // Offsets of the cell's top and bottom from a baseline point.
-  double topX = -a * f->m21, topY = -a * f->m22, botX = d * f->m21, botY = d * f->m22;
-  double x = origin.x, y = origin.y;
+// The box of the font's cells at a set of baseline points.
+struct CellBox {
+  double topX, topY, botX, botY;  // offsets of the cell's top and bottom from a baseline point
   double left = 1e300, top = 1e300, right = -1e300, bottom = -1e300;
-  auto extend = [&](double px, double py) {
+  // The cell in whole pixels above and below the baseline, as the font's
+  // text metrics give it.
+  explicit CellBox(const FontObject* f) {
+    double across = std::hypot(f->m21, f->m22);
+    double ux = across > 0 ? f->m21 / across : 0, uy = across > 0 ? f->m22 / across : 1;
+    double ascent = std::round(f->ascentUnits * across), descent = std::round(f->descentUnits * across);
+    topX = -ascent * ux, topY = -ascent * uy, botX = descent * ux, botY = descent * uy;
+  }
+  void Extend(double px, double py) {
     for (auto [ox, oy] : {std::pair{topX, topY}, std::pair{botX, botY}}) {
       left = std::min(left, px + ox), right = std::max(right, px + ox);
       top = std::min(top, py + oy), bottom = std::max(bottom, py + oy);
     }
-  };
+  }
+  RECTL Rect() const {
+    auto clampLong = [](double v) {
+      return static_cast<LONG>(std::clamp(v, -2147483648.0, 2147483647.0));
+    };
+    return RECTL{clampLong(std::floor(left)), clampLong(std::floor(top)),
+                 clampLong(std::ceil(right)), clampLong(std::ceil(bottom))};
+  }
+};
+
+FLONG DirectionFlags(const FontObject* f) {
+  switch (f->axis ? f->escapement : -1) {
+    case 0: return SO_HORIZONTAL;
+    case 900: return SO_VERTICAL | SO_REVERSED;
+    case 1800: return SO_HORIZONTAL | SO_REVERSED;
+    case 2700: return SO_VERTICAL;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+STROBJ* CreateStringObject(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices,
+                           POINTL origin, std::span<const LONG> advances) {
+  FontObject* f = AsFont(font);
+  if (f == nullptr || (!advances.empty() && advances.size() < text.size())) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  StringObject* str = NewString(f, text);
+  if (str == nullptr) return nullptr;
+  std::size_t n = text.size();
+
+  FontState& s = State();
+  std::lock_guard guard(s.lock);
+  CellBox box(f);
+  double x = origin.x, y = origin.y;
   double firstAdvance = -1;
   bool equalAdvances = true;
   for (std::size_t i = 0; i < n; ++i) {
-    FT_UInt glyph = GlyphFor(face, text[i], glyphIndices);
+    FT_UInt glyph = GlyphFor(f->shared, text[i], glyphIndices);
     GLYPHPOS& gp = str->positions[i];
     gp.hg = glyph;
     gp.pgdf = nullptr;
     gp.ptl = POINTL{static_cast<LONG>(std::lround(x)), static_cast<LONG>(std::lround(y))};
-    extend(x, y);
+    box.Extend(x, y);
     double advance = advances.empty() ? AdvanceOf(f, glyph) : advances[i];
     if (firstAdvance < 0) firstAdvance = advance;
     if (advance != firstAdvance) equalAdvances = false;
     x += advance * f->baseX;
     y += advance * f->baseY;
   }
-  extend(x, y);
+  box.Extend(x, y);
 
   STROBJ& o = str->object;
-  o.cGlyphs = static_cast<ULONG>(n);
-  o.pgp = str->positions;
-  o.pwszOrg = copy;
   o.flAccel = advances.empty() ? SO_FLAG_DEFAULT_PLACEMENT : 0;
   if (glyphIndices) o.flAccel |= SO_GLYPHINDEX_TEXTOUT;
-  switch (f->escapement) {
-    case 0: o.flAccel |= SO_HORIZONTAL; break;
-    case 900: o.flAccel |= SO_VERTICAL | SO_REVERSED; break;
-    case 1800: o.flAccel |= SO_HORIZONTAL | SO_REVERSED; break;
-    case 2700: o.flAccel |= SO_VERTICAL; break;
-    default: break;
-  }
-  if (f->fixedPitch && advances.empty() && f->escapement == 0 && n != 0 && equalAdvances &&
-      firstAdvance == std::round(firstAdvance)) {
+  o.flAccel |= DirectionFlags(f);
+  if (f->fixedPitch && advances.empty() && f->axis && f->escapement == 0 && n != 0 &&
+      equalAdvances && firstAdvance == std::round(firstAdvance)) {
     o.ulCharInc = static_cast<ULONG>(firstAdvance);
   }
-  auto clampLong = [](double v) { return static_cast<LONG>(std::clamp(v, -2147483648.0, 2147483647.0)); };
-  o.rclBkGround = RECTL{clampLong(std::floor(left)), clampLong(std::floor(top)),
-                        clampLong(std::ceil(right)), clampLong(std::ceil(bottom))};
+  o.rclBkGround = box.Rect();
   return &str->object;
+}
+
+STROBJ* CreateStringObjectAt(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices,
+                             std::span<const POINTL> origins, POINTL end, FLONG accel) {
+  FontObject* f = AsFont(font);
+  if (f == nullptr || origins.size() < text.size()) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  StringObject* str = NewString(f, text);
+  if (str == nullptr) return nullptr;
+  FontState& s = State();
+  std::lock_guard guard(s.lock);
+  CellBox box(f);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    GLYPHPOS& gp = str->positions[i];
+    gp.hg = GlyphFor(f->shared, text[i], glyphIndices);
+    gp.pgdf = nullptr;
+    gp.ptl = origins[i];
+    box.Extend(origins[i].x, origins[i].y);
+  }
+  box.Extend(end.x, end.y);
+  STROBJ& o = str->object;
+  o.flAccel = accel | DirectionFlags(f) | (glyphIndices ? SO_GLYPHINDEX_TEXTOUT : 0);
+  o.rclBkGround = box.Rect();
+  return &str->object;
+}
+
+bool RealizedMetrics(FONTOBJ* font, FontMetrics* out) {
+  FontObject* f = AsFont(font);
+  if (f == nullptr || out == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  FontState& s = State();
+  std::lock_guard guard(s.lock);
+  FT_Face face = f->shared->face;
+  const IFIMETRICS* ifi = f->ifi;
+  double across = std::hypot(f->m21, f->m22);  // pixels per font unit across the baseline
+  double along = f->advanceScale;
+  FontMetrics m;
+  m.baseX = f->baseX;
+  m.baseY = f->baseY;
+  m.downX = across > 0 ? f->m21 / across : 0;
+  m.downY = across > 0 ? f->m22 / across : 1;
+  m.ascent = f->ascentUnits * across;
+  m.descent = f->descentUnits * across;
+  m.em = face->units_per_EM * across;
+  auto* hhea = static_cast<TT_HoriHeader*>(FT_Get_Sfnt_Table(face, FT_SFNT_HHEA));
+  if (hhea != nullptr) {
+    // The line gap the font asks for beyond what its Windows cell holds.
+    double typo = hhea->Ascender - hhea->Descender + hhea->Line_Gap;
+    m.externalLeading = std::max(0.0, typo - (f->ascentUnits + f->descentUnits)) * across;
+  }
+  double average = ifi->fwdAveCharWidth > 0 ? ifi->fwdAveCharWidth : face->units_per_EM / 2.0;
+  m.averageWidth = average * along;
+  m.maxWidth = (ifi->fwdMaxCharInc > 0 ? ifi->fwdMaxCharInc : face->units_per_EM) * along +
+               f->boldPixels;
+  if (f->fixedPitch) m.averageWidth = std::round(m.averageWidth);
+  // FreeType gives the centre of the underline stroke, below the baseline.
+  double ulThickness = std::max<double>(face->underline_thickness, 1) * across;
+  m.underlineThickness = std::max(1.0, ulThickness);
+  m.underlineOffset = -face->underline_position * across - m.underlineThickness / 2;
+  m.strikeoutThickness = std::max(1.0, std::max<double>(ifi->fwdStrikeoutSize, 1) * across);
+  m.strikeoutOffset = -(ifi->fwdStrikeoutPosition > 0 ? ifi->fwdStrikeoutPosition
+                                                       : face->units_per_EM / 4.0) * across;
+  m.boldPixels = f->boldPixels;
+  m.fixedPitch = f->fixedPitch;
+  *out = m;
+  return true;
 }
 
 void DeleteStringObject(STROBJ* object) {
@@ -781,7 +1044,7 @@ bool GlyphAdvances(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices
   FontState& s = State();
   std::lock_guard guard(s.lock);
   for (std::size_t i = 0; i < text.size(); ++i) {
-    advances[i] = AdvanceOf(f, GlyphFor(f->shared->face, text[i], glyphIndices));
+    advances[i] = AdvanceOf(f, GlyphFor(f->shared, text[i], glyphIndices));
   }
   return true;
 }
@@ -795,7 +1058,7 @@ bool TextExtent(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices, S
   FontState& s = State();
   std::lock_guard guard(s.lock);
   double total = 0;
-  for (WCHAR unit : text) total += AdvanceOf(f, GlyphFor(f->shared->face, unit, glyphIndices));
+  for (WCHAR unit : text) total += AdvanceOf(f, GlyphFor(f->shared, unit, glyphIndices));
   double cell = (f->ascentUnits + f->descentUnits) * std::hypot(f->m21, f->m22);
   extent->cx = static_cast<LONG>(std::lround(std::min(total, 2147483647.0)));
   extent->cy = static_cast<LONG>(std::lround(cell));
@@ -829,6 +1092,13 @@ KVAPI ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* 
   FontState& s = State();
   std::lock_guard guard(s.lock);
   HGLYPH hg = phg[0];
+  if (iMode == FO_GLYPHBITS) {
+    if (const GLYPHDATA* kept = KeptGlyph(f, hg)) {
+      f->glyph = *kept;
+      *ppvGlyph = &f->glyph;
+      return 1;
+    }
+  }
   if (!LoadOutline(f, hg)) return 0;
   GLYPHDATA data{};
   FillGlyphData(f, hg, &data);
@@ -925,6 +1195,11 @@ KVAPI BOOL STROBJ_bEnum(STROBJ* pstro, ULONG* pc, GLYPHPOS** ppgpos) {
   for (ULONG i = 0; i < count; ++i) {
     offsets[i] = SIZE_MAX;
     GLYPHPOS& gp = str->positions[first + i];
+    if (const GLYPHDATA* kept = KeptGlyph(f, gp.hg)) {
+      str->defs[first + i].pgb = kept->gdf.pgb;
+      gp.pgdf = &str->defs[first + i];
+      continue;
+    }
     if (!LoadOutline(f, gp.hg)) continue;
     GLYPHBITS* bits = RenderBits(f->shared->face->glyph, &str->scratch, &str->scratchCapacity);
     if (bits == nullptr) continue;

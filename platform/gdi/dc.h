@@ -23,7 +23,8 @@ namespace kvplat::gdi {
 
 enum class DcKind { Printer, Memory };
 
-struct GdiObject;        // a pen, brush, bitmap or region (drawing.h)
+struct GdiObject;        // a pen, brush, bitmap, region or font (drawing.h)
+struct RealizedFont;     // a font realized for a DC's device and mapping (text.h)
 struct BitmapSelection;  // a bitmap held by the memory DC it is selected into
 
 // A logical-to-device affine map: device = (x * m11 + y * m21 + dx, x * m12 + y * m22 + dy).
@@ -51,6 +52,13 @@ struct DrawState {
   HGDIOBJ brushHandle = nullptr;
   std::shared_ptr<GdiObject> pen;
   std::shared_ptr<GdiObject> brush;
+  HGDIOBJ fontHandle = nullptr;  // null: the stock system font
+  std::shared_ptr<GdiObject> font;
+  // Text layout.
+  UINT textAlign = 0;     // TA_LEFT | TA_TOP | TA_NOUPDATECP
+  int charExtra = 0;      // logical units added to every character
+  int breakExtra = 0;     // logical units shared among the break characters of a run
+  int breakCount = 0;
   int rop2 = 13;          // R2_COPYPEN
   int bkMode = 2;         // OPAQUE
   int polyFillMode = 1;   // ALTERNATE
@@ -107,6 +115,9 @@ struct DC {
   std::vector<DrawState> saved;  // SaveDC levels, oldest first
   PrinterDc printer;
   MemoryDc memory;
+  // Fonts realized on this DC, most recently used first (a few, so that a
+  // page alternating between a heading and a body font realizes each once).
+  std::vector<std::shared_ptr<RealizedFont>> fonts;
 };
 
 // GetDeviceCaps for a memory DC (drawing_state.cpp).

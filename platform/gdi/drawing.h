@@ -5,18 +5,20 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
 
 #include "gdi/dc.h"
+#include "kvplat/engine_fonts.h"
 #include "kvplat/engine_objects.h"
 
 namespace kvplat::gdi {
 
 // ---- GDI objects ---------------------------------------------------------------
-enum class ObjectKind : BYTE { Pen = 1, Brush = 2, Bitmap = 3, Region = 4 };
+enum class ObjectKind : BYTE { Pen = 1, Brush = 2, Bitmap = 3, Region = 4, Font = 5 };
 
 // The colours of a bitmap, as the engine describes a palette.
 struct Palette {
@@ -77,11 +79,19 @@ struct PenData {
   bool extended = false;   // made by ExtCreatePen
 };
 
+// A logical font; `serial` tells realizations of different fonts apart
+// (handles and addresses may come back after a font is deleted).
+struct FontData {
+  LOGFONTW logical{};
+  std::uint64_t serial = 0;
+};
+
 struct GdiObject {
   ObjectKind kind = ObjectKind::Pen;
   bool stock = false;
   PenData pen;
   BrushData brush;
+  FontData font;
   std::shared_ptr<Bitmap> bitmap;
   std::vector<RECTL> region;  // banded device rectangles
 };
@@ -99,6 +109,9 @@ std::shared_ptr<GdiObject> FindAnyObject(HGDIOBJ handle);
 bool RemoveObject(HGDIOBJ handle);
 // The 1 x 1 monochrome bitmap every memory DC starts with.
 HBITMAP DefaultBitmapHandle();
+// The font a DC has when the application selected none (SYSTEM_FONT).
+HGDIOBJ DefaultFontHandle();
+std::shared_ptr<GdiObject> MakeFontObject(const LOGFONTW& logical, bool stock);
 
 // A bitmap selected into a memory DC: released when the DC lets it go.
 struct BitmapSelection {
@@ -185,5 +198,26 @@ BOOL BlitToDevice(DC& dc, const BlitSource& source, const RECTL& dst, const RECT
                   bool flipX, bool flipY, ULONG rop3);
 // The surface a DC draws on and its palette (for colour conversion).
 engine::PaletteDesc TargetPalette(const DC& dc);
+
+// One run of text on the device: the string laid out on its font, the
+// underline and strike-out rectangles (ended by an all-zero one; null: none)
+// or, for text off the page's axes, their outlines as a path, the box to
+// fill with the background colour (null: none), a rectangle narrowing the
+// clip (ETO_CLIPPED; null: none) and the colours. Printer DCs hand the run
+// to the library's DrvTextOut; what it refuses (or a library without one)
+// the engine draws as glyph images through the library's bitmap calls.
+// Memory DCs get the glyph images in their bitmap.
+struct DeviceText {
+  STROBJ* str = nullptr;
+  FONTOBJ* font = nullptr;
+  RECTL* extra = nullptr;
+  PATHOBJ* extraPath = nullptr;
+  const RECTL* opaque = nullptr;
+  PATHOBJ* opaquePath = nullptr;  // the background of a run off the axes, filled first
+  const RECTL* clipRect = nullptr;
+  COLORREF fore = 0;
+  COLORREF back = 0xFFFFFF;
+};
+BOOL DrawDeviceText(DC& dc, const DeviceText& text);
 
 }  // namespace kvplat::gdi

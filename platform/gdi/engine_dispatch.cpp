@@ -16,6 +16,8 @@
 //              through DrvCopyBits.
 // A call that nobody draws fails (FALSE): nothing is silently lost.
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <cmath>
 #include <cstring>
 
@@ -40,6 +42,7 @@ constexpr LONG kScreenStylePixels = 3;
 constexpr FLOATL kMiterLimit = 10.0f;
 
 thread_local DriverCallCounts t_counts{};
+thread_local PFN t_overrides[INDEX_LAST + 1]{};
 
 // ---- the surface of one call ------------------------------------------------------
 struct Target {
@@ -97,6 +100,7 @@ struct Target {
 };
 
 PFN Entry(const Target& t, ULONG index) {
+  if (index <= INDEX_LAST && t_overrides[index] != nullptr) return t_overrides[index];
   return engine::DriverFunction(t.dc.printer.driver, index);
 }
 
@@ -802,6 +806,177 @@ BOOL BlitToDevice(DC& dc, const BlitSource& source, const RECTL& dst, const RECT
     return TRUE;
   }
   return Lost();
+}
+
+// ---- text --------------------------------------------------------------------------------
+namespace {
+
+// ORs a glyph image into a 1-bit mask whose top-left pixel is at `at`.
+void OrGlyph(SURFOBJ* mask, const GLYPHBITS* bits, POINTL topLeft, const RECTL& bounds) {
+  const LONG width = bits->sizlBitmap.cx, height = bits->sizlBitmap.cy;
+  const LONG stride = (width + 7) / 8;
+  for (LONG row = 0; row < height; ++row) {
+    const LONG y = topLeft.y + row;
+    if (y < bounds.top || y >= bounds.bottom) continue;
+    const BYTE* from = bits->aj + row * stride;
+    for (LONG byte = 0; byte < stride; ++byte) {
+      const BYTE v = from[byte];
+      if (v == 0) continue;
+      for (int bit = 0; bit < 8; ++bit) {
+        if (!(v & (0x80 >> bit))) continue;
+        const LONG x = topLeft.x + byte * 8 + bit;
+        if (x >= bounds.left && x < bounds.right && byte * 8 + bit < width) {
+          engine::SetPixel(mask, x - bounds.left, y - bounds.top, 1);
+        }
+      }
+    }
+  }
+}
+
+// Visits the glyph images of a string with their top-left pixels.
+template <typename F>
+void ForEachGlyphImage(STROBJ* str, F&& f) {
+  STROBJ_vEnumStart(str);
+  BOOL more;
+  do {
+    ULONG count = 0;
+    GLYPHPOS* positions = nullptr;
+    more = STROBJ_bEnum(str, &count, &positions);
+    for (ULONG i = 0; i < count; ++i) {
+      const GLYPHPOS& gp = positions[i];
+      if (gp.pgdf == nullptr || gp.pgdf->pgb == nullptr) continue;
+      const GLYPHBITS* bits = gp.pgdf->pgb;
+      if (bits->sizlBitmap.cx <= 0 || bits->sizlBitmap.cy <= 0) continue;
+      f(bits, POINTL{gp.ptl.x + bits->ptlOrigin.x, gp.ptl.y + bits->ptlOrigin.y});
+    }
+  } while (more);
+}
+
+// The engine's drawing of a string: its glyph images gathered in a mask
+// and painted with the text brush where the mask is set, through the
+// library's DrvBitBlt or, last, its DrvCopyBits.
+BOOL DrawGlyphImages(Target& t, STROBJ* str, const CallBrush& brush) {
+  RECTL clipBounds = t.clipRects.empty() ? RECTL{} : RegionBounds(t.clipRects);
+  LONG left = std::numeric_limits<LONG>::max(), top = left;
+  LONG right = std::numeric_limits<LONG>::min(), bottom = right;
+  ForEachGlyphImage(str, [&](const GLYPHBITS* bits, POINTL at) {
+    left = std::min(left, at.x);
+    top = std::min(top, at.y);
+    right = std::max(right, at.x + bits->sizlBitmap.cx);
+    bottom = std::max(bottom, at.y + bits->sizlBitmap.cy);
+  });
+  RECTL bounds{std::max(left, clipBounds.left), std::max(top, clipBounds.top),
+               std::min(right, clipBounds.right), std::min(bottom, clipBounds.bottom)};
+  if (bounds.left >= bounds.right || bounds.top >= bounds.bottom || brush.none) return TRUE;
+  SURFOBJ* mask = engine::CreateBitmapSurface(
+      SIZEL{bounds.right - bounds.left, bounds.bottom - bounds.top}, BMF_1BPP, BMF_TOPDOWN);
+  if (mask == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  ForEachGlyphImage(str, [&](const GLYPHBITS* bits, POINTL at) { OrGlyph(mask, bits, at, bounds); });
+  POINTL maskOrigin{0, 0};
+  POINTL origin = t.brushOrigin;
+  const ROP4 rop4 = kRopPatCopy | (kRopDstCopy << 8);  // the text colour where the mask is set
+  BOOL ok = FALSE;
+  if (t.printer) {
+    if (t.hooks & HOOK_BITBLT) {
+      auto blt = reinterpret_cast<PFN_DrvBitBlt>(Entry(t, INDEX_DrvBitBlt));
+      ok = blt != nullptr &&
+           Count(INDEX_DrvBitBlt, blt(t.surface, nullptr, mask, t.clip, nullptr, &bounds, nullptr,
+                                      &maskOrigin, brush.object, &origin, rop4));
+    }
+    if (!ok) {
+      ++t_counts.engineRenderings;
+      ok = EngBitBlt(t.surface, nullptr, mask, t.clip, nullptr, &bounds, nullptr, &maskOrigin,
+                     brush.object, &origin, rop4);
+      if (!ok) ok = Lost();
+    }
+  } else {
+    ok = EngBitBlt(t.surface, nullptr, mask, t.clip, nullptr, &bounds, nullptr, &maskOrigin,
+                   brush.object, &origin, rop4);
+  }
+  engine::DeleteBitmapSurface(mask);
+  return ok;
+}
+
+// Rectangles ended by an all-zero one.
+std::span<const RECTL> ExtraRects(const RECTL* extra) {
+  std::size_t n = 0;
+  if (extra != nullptr) {
+    while (extra[n].left != 0 || extra[n].top != 0 || extra[n].right != 0 || extra[n].bottom != 0) ++n;
+  }
+  return std::span<const RECTL>(extra, n);
+}
+
+}  // namespace
+
+BOOL DrawDeviceText(DC& dc, const DeviceText& text) {
+  if (text.str == nullptr || text.font == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  Target t(dc);
+  if (!t.Open()) return FALSE;
+  SetLastError(ERROR_SUCCESS);
+  std::optional<NarrowedClip> narrowed;
+  if (text.clipRect != nullptr) {
+    const RECTL one[1] = {*text.clipRect};
+    narrowed.emplace(t, CombineRegions(t.clipRects, NormalizeRects(one), RGN_AND));
+    if (!narrowed->ok()) {
+      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return FALSE;
+    }
+  }
+  if (t.empty || t.clipRects.empty()) return TRUE;
+  const BrushData foreData{BS_SOLID, text.fore & 0xFFFFFF, 0, nullptr};
+  const BrushData backData{BS_SOLID, text.back & 0xFFFFFF, 0, nullptr};
+  CallBrush fore, back;
+  if (!MakeBrush(t, foreData, &fore) || (text.opaque != nullptr && !MakeBrush(t, backData, &back))) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return FALSE;
+  }
+  if (text.opaquePath != nullptr && !FillWith(t, text.opaquePath, backData, FP_WINDINGMODE)) {
+    return FALSE;
+  }
+  // Text is drawn in its colours whatever the DC's ROP2.
+  const MIX mix = R2_COPYPEN | (R2_COPYPEN << 8);
+  if (t.printer && (t.hooks & HOOK_TEXTOUT)) {
+    auto textOut = reinterpret_cast<PFN_DrvTextOut>(Entry(t, INDEX_DrvTextOut));
+    if (textOut != nullptr) {
+      RECTL opaque = text.opaque != nullptr ? *text.opaque : RECTL{};
+      POINTL origin = t.brushOrigin;
+      STROBJ_vEnumStart(text.str);
+      if (Count(INDEX_DrvTextOut,
+                textOut(t.surface, text.str, text.font, t.clip, text.extra,
+                        text.opaque != nullptr ? &opaque : nullptr, fore.object,
+                        text.opaque != nullptr ? back.object : nullptr, &origin, mix))) {
+        // Strokes off the page's axes are no rectangles: filled as areas.
+        if (text.extraPath != nullptr) return FillWith(t, text.extraPath, foreData, FP_WINDINGMODE);
+        return TRUE;
+      }
+    }
+  }
+  // The engine draws: the background box, the glyph images, the strokes.
+  if (text.opaque != nullptr) {
+    const RECTL one[1] = {*text.opaque};
+    const std::vector<RECTL> region = CombineRegions(NormalizeRects(one), t.clipRects, RGN_AND);
+    if (!PaintRegion(t, region, backData, kRopPatCopy)) return FALSE;
+  }
+  if (!DrawGlyphImages(t, text.str, fore)) return FALSE;
+  const std::span<const RECTL> extra = ExtraRects(text.extra);
+  if (!extra.empty()) {
+    const std::vector<RECTL> region = CombineRegions(NormalizeRects(extra), t.clipRects, RGN_AND);
+    if (!PaintRegion(t, region, foreData, kRopPatCopy)) return FALSE;
+  }
+  if (text.extraPath != nullptr && !FillWith(t, text.extraPath, foreData, FP_WINDINGMODE)) {
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void OverrideDriverEntry(ULONG index, PFN function) {
+  if (index <= INDEX_LAST) t_overrides[index] = function;
 }
 
 DriverCallCounts CurrentDriverCallCounts() { return t_counts; }

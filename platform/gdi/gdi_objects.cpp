@@ -28,7 +28,7 @@ ObjectKind KindOf(std::uintptr_t value) { return static_cast<ObjectKind>(value &
 
 // Stock objects: made once, never deleted.
 struct Stock {
-  HGDIOBJ handles[NULL_PEN + 1] = {};
+  HGDIOBJ handles[DEFAULT_GUI_FONT + 1] = {};
   HBITMAP defaultBitmap = nullptr;
 };
 
@@ -39,6 +39,16 @@ std::shared_ptr<GdiObject> StockBrush(UINT style, COLORREF color) {
   o->brush.style = style;
   o->brush.color = color;
   return o;
+}
+
+LOGFONTW StockLogFont(LONG height, LONG weight, BYTE pitch, const char16_t* face) {
+  LOGFONTW f{};
+  f.lfHeight = height;
+  f.lfWeight = weight;
+  f.lfCharSet = ANSI_CHARSET;
+  f.lfPitchAndFamily = pitch;
+  for (int i = 0; face[i] != 0 && i < LF_FACESIZE - 1; ++i) f.lfFaceName[i] = face[i];
+  return f;
 }
 
 std::shared_ptr<GdiObject> StockPen(DWORD style, COLORREF color) {
@@ -62,6 +72,19 @@ const Stock& TheStock() {
     s->handles[WHITE_PEN] = RegisterObject(StockPen(PS_SOLID, 0xFFFFFF));
     s->handles[BLACK_PEN] = RegisterObject(StockPen(PS_SOLID, 0x000000));
     s->handles[NULL_PEN] = RegisterObject(StockPen(PS_NULL, 0));
+    // Fonts: the system font is what a DC starts with.
+    const LOGFONTW fixed = StockLogFont(0, FW_NORMAL, FIXED_PITCH | FF_MODERN, u"Courier New");
+    s->handles[OEM_FIXED_FONT] = RegisterObject(MakeFontObject(fixed, true));
+    s->handles[ANSI_FIXED_FONT] = RegisterObject(MakeFontObject(fixed, true));
+    s->handles[SYSTEM_FIXED_FONT] = RegisterObject(MakeFontObject(fixed, true));
+    s->handles[ANSI_VAR_FONT] = RegisterObject(
+        MakeFontObject(StockLogFont(0, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, u"Arial"), true));
+    s->handles[SYSTEM_FONT] = RegisterObject(
+        MakeFontObject(StockLogFont(0, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, u""), true));
+    s->handles[DEVICE_DEFAULT_FONT] = RegisterObject(
+        MakeFontObject(StockLogFont(0, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, u""), true));
+    s->handles[DEFAULT_GUI_FONT] = RegisterObject(
+        MakeFontObject(StockLogFont(-11, FW_NORMAL, VARIABLE_PITCH | FF_SWISS, u"Arial"), true));
     auto bitmap = std::make_shared<GdiObject>();
     bitmap->kind = ObjectKind::Bitmap;
     bitmap->stock = true;
@@ -123,6 +146,18 @@ bool RemoveObject(HGDIOBJ handle) {
 }
 
 HBITMAP DefaultBitmapHandle() { return TheStock().defaultBitmap; }
+HGDIOBJ DefaultFontHandle() { return TheStock().handles[SYSTEM_FONT]; }
+
+std::shared_ptr<GdiObject> MakeFontObject(const LOGFONTW& logical, bool stock) {
+  static std::atomic<std::uint64_t> nextSerial{1};
+  auto o = std::make_shared<GdiObject>();
+  o->kind = ObjectKind::Font;
+  o->stock = stock;
+  o->font.logical = logical;
+  o->font.logical.lfFaceName[LF_FACESIZE - 1] = 0;
+  o->font.serial = nextSerial.fetch_add(1);
+  return o;
+}
 
 DcCall::DcCall(HDC hdc) : dc(FindDc(hdc)) {
   if (dc != nullptr) lock = std::unique_lock(dc->mutex);
@@ -133,7 +168,7 @@ DcCall::DcCall(HDC hdc) : dc(FindDc(hdc)) {
 using namespace kvplat::gdi;
 
 KVAPI HGDIOBJ GetStockObject(int index) {
-  if (index < 0 || index > NULL_PEN) {
+  if (index < 0 || index > DEFAULT_GUI_FONT || TheStock().handles[index] == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -157,6 +192,12 @@ KVAPI HGDIOBJ SelectObject(HDC hdc, HGDIOBJ handle) {
       HGDIOBJ previous = draw.brushHandle ? draw.brushHandle : GetStockObject(WHITE_BRUSH);
       draw.brushHandle = handle;
       draw.brush = std::move(object);
+      return previous;
+    }
+    case ObjectKind::Font: {
+      HGDIOBJ previous = draw.fontHandle ? draw.fontHandle : DefaultFontHandle();
+      draw.fontHandle = handle;
+      draw.font = std::move(object);
       return previous;
     }
     case ObjectKind::Region: {
@@ -208,6 +249,7 @@ KVAPI DWORD GetObjectType(HGDIOBJ handle) {
     case ObjectKind::Brush: return OBJ_BRUSH;
     case ObjectKind::Bitmap: return OBJ_BITMAP;
     case ObjectKind::Region: return OBJ_REGION;
+    case ObjectKind::Font: return OBJ_FONT;
   }
   return 0;
 }
@@ -221,6 +263,7 @@ KVAPI HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
     case OBJ_BRUSH:
       return call->draw.brushHandle ? call->draw.brushHandle : GetStockObject(WHITE_BRUSH);
     case OBJ_BITMAP: return call->kind == DcKind::Memory ? call->memory.bitmapHandle : nullptr;
+    case OBJ_FONT: return call->draw.fontHandle ? call->draw.fontHandle : DefaultFontHandle();
     default: SetLastError(ERROR_INVALID_PARAMETER); return nullptr;
   }
 }

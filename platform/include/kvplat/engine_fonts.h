@@ -263,6 +263,30 @@ void DeleteFontObject(FONTOBJ* font);
 STROBJ* CreateStringObject(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices,
                            POINTL origin, std::span<const LONG> advances = {});
 void DeleteStringObject(STROBJ* str);
+// A string whose glyph origins the caller placed (spacing, justification,
+// distances given per character): one origin per glyph and the run's end
+// point (for the background box). `accel` adds SO_* flags (SO_DXDY); the
+// string does not claim default placement.
+STROBJ* CreateStringObjectAt(FONTOBJ* font, std::span<const WCHAR> text, bool glyphIndices,
+                             std::span<const POINTL> origins, POINTL end, FLONG accel = 0);
+
+// What text layout needs of a realized font, in device pixels (unrounded):
+// the baseline's and the glyphs' downward unit vectors, the Windows cell
+// (ascent above, descent below the baseline), the em, the line gap beyond
+// the cell, widths along the baseline, and the underline and strike-out
+// strokes as the offset of their top edge below the baseline (negative:
+// above) and their thickness.
+struct FontMetrics {
+  double baseX = 1, baseY = 0;
+  double downX = 0, downY = 1;
+  double ascent = 0, descent = 0, em = 0, externalLeading = 0;
+  double averageWidth = 0, maxWidth = 0;
+  double underlineOffset = 0, underlineThickness = 1;
+  double strikeoutOffset = 0, strikeoutThickness = 1;
+  double boldPixels = 0;
+  bool fixedPitch = false;
+};
+bool RealizedMetrics(FONTOBJ* font, FontMetrics* metrics);
 
 // The advance of a run along the baseline (cx, pixels, rounded) and the font's
 // cell height (cy, ascent + descent in pixels).

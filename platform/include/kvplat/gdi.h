@@ -195,6 +195,13 @@ inline constexpr int HOLLOW_BRUSH = NULL_BRUSH;
 inline constexpr int WHITE_PEN = 6;
 inline constexpr int BLACK_PEN = 7;
 inline constexpr int NULL_PEN = 8;
+inline constexpr int OEM_FIXED_FONT = 10;
+inline constexpr int ANSI_FIXED_FONT = 11;
+inline constexpr int ANSI_VAR_FONT = 12;
+inline constexpr int SYSTEM_FONT = 13;
+inline constexpr int DEVICE_DEFAULT_FONT = 14;
+inline constexpr int SYSTEM_FIXED_FONT = 16;
+inline constexpr int DEFAULT_GUI_FONT = 17;
 
 inline constexpr DWORD OBJ_PEN = 1;
 inline constexpr DWORD OBJ_BRUSH = 2;
@@ -207,8 +214,8 @@ inline constexpr DWORD OBJ_EXTPEN = 11;
 
 // Stock objects need no deleting (DeleteObject on them does nothing).
 KVAPI HGDIOBJ GetStockObject(int index);
-// Selects a pen, brush or bitmap (memory DCs only; one DC at a time) and
-// returns the one it replaces; a region becomes the clip (as SelectClipRgn)
+// Selects a pen, brush, font or bitmap (memory DCs only; one DC at a time)
+// and returns the one it replaces; a region becomes the clip (as SelectClipRgn)
 // and the region type comes back. Null with the last error on failure.
 KVAPI HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 // A pen or brush still selected somewhere stays in use there until it is
@@ -216,7 +223,7 @@ KVAPI HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 KVAPI BOOL DeleteObject(HGDIOBJ object);
 // OBJ_PEN, OBJ_EXTPEN, OBJ_BRUSH, OBJ_FONT, OBJ_BITMAP, OBJ_REGION, OBJ_DC, OBJ_MEMDC; 0 if none.
 KVAPI DWORD GetObjectType(HGDIOBJ object);
-// The pen, brush or bitmap selected in a DC (OBJ_PEN, OBJ_BRUSH, OBJ_BITMAP).
+// The pen, brush, font or bitmap selected in a DC (OBJ_PEN, OBJ_BRUSH, OBJ_FONT, OBJ_BITMAP).
 KVAPI HGDIOBJ GetCurrentObject(HDC dc, UINT type);
 
 // ---- pens ----------------------------------------------------------------------------
@@ -606,8 +613,8 @@ KVAPI BOOL GetTextMetricsW(HDC dc, TEXTMETRICW* metrics);
 // terminator), or with a null buffer the length needed including it.
 KVAPI int GetTextFaceW(HDC dc, int count, LPWSTR name);
 // One call per face of the family (all families for an empty or null name):
-// TrueType faces of the machine, and on a printer DC the device fonts its
-// library reports.
+// the machine's TrueType and OpenType faces. (The printer libraries report no
+// device fonts of their own.)
 KVAPI int EnumFontFamiliesExW(HDC dc, const LOGFONTW* font, FONTENUMPROCW callback, LPARAM data,
                               DWORD flags);
 KVAPI int EnumFontsW(HDC dc, LPCWSTR faceName, FONTENUMPROCW callback, LPARAM data);
@@ -717,4 +724,8 @@ struct DriverCallCounts {
 };
 DriverCallCounts CurrentDriverCallCounts();
 void ResetDriverCallCounts();
+// Tests stand in for one entry point (INDEX_Drv...) of the graphics library
+// behind this thread's printer DCs: the engine calls `function` instead of
+// the library's own; null gives the library's back.
+void OverrideDriverEntry(ULONG index, PFN function);
 }  // namespace kvplat::gdi
