@@ -5,8 +5,56 @@
 #include "kvplat/engine.h"
 #include "pclcore/5e/driver_strings.h"
 #include "pclcore/5e/output_channel.h"
+#include "settings/byte_order.h"
 
 namespace kv5e {
+
+namespace {
+
+// True when a UTF-16 string starts at `offset` of the block [base, base +
+// size) and ends inside it.
+bool WideStringInside(const BYTE* base, std::size_t size, std::size_t offset) {
+  if (offset >= size || offset % 2 != 0) return false;
+  for (std::size_t at = offset; at + 2 <= size; at += 2) {
+    if (kvset::LoadU16LE(base + at) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsSoundFontResource(const BYTE* resource, std::size_t size) {
+  if (resource == nullptr || size < kFontWidthsEnd) return false;
+  // The resource's own size must not claim more than the module holds.
+  const std::size_t total = kvset::LoadU32LE(resource + kFontOffTotalSize);
+  if (total < kFontWidthsEnd || total > size) return false;
+  const std::size_t name = kvset::LoadU32LE(resource + kFontOffName);
+  if (name >= total || std::memchr(resource + name, 0, total - name) == nullptr) return false;
+
+  const std::size_t ifi = kvset::LoadU32LE(resource + kFontOffMetrics);
+  if (ifi < kFontWidthsEnd || ifi > total || total - ifi < sizeof(IFIMETRICS)) return false;
+  if (reinterpret_cast<std::uintptr_t>(resource + ifi) % alignof(IFIMETRICS) != 0) return false;
+  const auto* metrics = reinterpret_cast<const IFIMETRICS*>(resource + ifi);
+  const std::size_t block = metrics->cjThis;
+  if (block < sizeof(IFIMETRICS) || block > total - ifi) return false;
+  if (metrics->fwdUnitsPerEm <= 0) return false;
+  // The engine reads the names at the offsets the block gives.
+  const BYTE* base = resource + ifi;
+  for (PTRDIFF offset : {metrics->dpwszFamilyName, metrics->dpwszStyleName, metrics->dpwszFaceName,
+                         metrics->dpwszUniqueName}) {
+    if (offset == 0) continue;
+    if (offset < 0 || !WideStringInside(base, block, static_cast<std::size_t>(offset))) return false;
+  }
+  if (metrics->dpwszFamilyName == 0 || metrics->dpwszFaceName == 0) return false;
+
+  const std::size_t pairs = kvset::LoadU32LE(resource + kFontOffKernCount);
+  if (pairs != 0) {
+    const std::size_t at = kvset::LoadU32LE(resource + kFontOffKernPairs);
+    if (at == 0 || at > total || pairs > (total - at) / sizeof(FD_KERNINGPAIR)) return false;
+    if (reinterpret_cast<std::uintptr_t>(resource + at) % alignof(FD_KERNINGPAIR) != 0) return false;
+  }
+  return true;
+}
 
 BOOL LoadDeviceFonts(PclPdev* pdev) {
   pdev->deviceFontCount = 0;
@@ -35,12 +83,15 @@ BOOL LoadDeviceFonts(PclPdev* pdev) {
   }
   for (std::uint32_t i = 0; i < count; ++i) {
     ULONG size = 0;
-    pdev->fontResources[i] = static_cast<const BYTE*>(
+    const auto* resource = static_cast<const BYTE*>(
         EngFindResource(pdev->resourceModule, static_cast<int>(i + 1), kFontMetricsType, &size));
-    if (pdev->fontResources[i] == nullptr) {
+    // A resource whose offsets point outside it is as good as missing: every
+    // query trusts them from here on.
+    if (!IsSoundFontResource(resource, size)) {
       FreeDeviceFonts(pdev);
       return FALSE;
     }
+    pdev->fontResources[i] = resource;
   }
   for (std::uint32_t i = 0; i < count; ++i) {
     WCHAR name[256];
@@ -60,6 +111,26 @@ void FreeDeviceFonts(PclPdev* pdev) {
   pdev->fontResources = nullptr;
   pdev->fontNames = nullptr;
   pdev->deviceFontCount = 0;
+}
+
+const BYTE* DeviceFontResource(const PclPdev* pdev, int index) {
+  if (pdev == nullptr || pdev->fontResources == nullptr || index < 1 ||
+      static_cast<std::uint32_t>(index) > pdev->deviceFontCount) {
+    return nullptr;
+  }
+  return pdev->fontResources[index - 1];
+}
+
+const IFIMETRICS* DeviceFontMetrics(const PclPdev* pdev, int index) {
+  const BYTE* resource = DeviceFontResource(pdev, index);
+  if (resource == nullptr) return nullptr;
+  return reinterpret_cast<const IFIMETRICS*>(resource +
+                                             kvset::LoadU32LE(resource + kFontOffMetrics));
+}
+
+std::uint16_t DeviceFontWidth(const BYTE* resource, BYTE code) {
+  if (resource == nullptr) return 0;
+  return kvset::LoadU16LE(resource + kFontOffWidths + 2 * std::size_t{code});
 }
 
 }  // namespace kv5e

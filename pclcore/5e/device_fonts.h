@@ -14,6 +14,21 @@ namespace kv5e {
 inline constexpr int kFontMetricsType = 258;
 inline constexpr std::size_t kFontNameSlot = 64;
 
+// Layout of a metrics resource (little-endian): header, then 256 advance
+// widths in design units, then the font name and the IFIMETRICS block with
+// its strings at the offsets the header gives.
+inline constexpr std::size_t kFontOffTotalSize = 4;
+inline constexpr std::size_t kFontOffName = 8;
+inline constexpr std::size_t kFontOffMetrics = 12;
+inline constexpr std::size_t kFontOffKernCount = 16;
+inline constexpr std::size_t kFontOffKernPairs = 20;
+inline constexpr std::size_t kFontOffWidths = 80;
+inline constexpr std::size_t kFontWidthsEnd = kFontOffWidths + 2 * 256;
+
+// True when a metrics resource of `size` bytes holds together: every offset
+// and string it names lies inside it and the IFIMETRICS block is aligned.
+bool IsSoundFontResource(const BYTE* resource, std::size_t size);
+
 // Fills the device font table of a new instance; FALSE when a resource or a
 // name is missing or memory runs out.
 BOOL LoadDeviceFonts(PclPdev* pdev);
