@@ -124,6 +124,9 @@ TEST(PclDecoder, DecodesStreamsIntoOneLinePerCommand) {
        E + "%1BDT$;" + E + "E" + E + "%1BLBa$\x03" "DT#;INLBb#\x03",
        {"ESC %1B", "DT \"$\"", "ESC E", "ESC %1B", "LB \"a$\"", "DT \"#\"", "IN",
         "LB \"b#\""}},
+      {"two-byte labels whose second bytes are the terminator and ESC",
+       E + "&t38P" + E + "%1BLM1LB" + B({0x81, 0x03, 0x82, 0x1B}) + "A\x03" + "LM0LBb\x03",
+       {"ESC &t38P", "ESC %1B", "LM1", "LB \"\\x81\\x03\\x82\\x1bA\"", "LM0", "LB \"b\""}},
       {"PCL command while in HP-GL/2",
        E + "%1B" + E + "*v0TSP1" + E + "%1A" + E + "*v0T",
        {"ESC %1B", "ESC *v0T  !! PCL command inside HP-GL/2 (ignored by the printer)", "SP1",
@@ -401,6 +404,45 @@ TEST(PclDecoder, SummarisesFontAndPatternDownloads) {
   ASSERT_EQ(problems.size(), 2u) << pcl::Dump(flagged);
   EXPECT_NE(problems[0]->note.find("checksum wrong"), std::string::npos);
   EXPECT_NE(problems[1]->note.find("pattern data is 8 bytes, 16x16 needs 32"), std::string::npos);
+}
+
+// A format 15 header whose "GT" segment holds gdir and one 6-byte table;
+// `damage` 1 spoils the table's checksum, 2 points it past the segment.
+std::string TrueTypeHeader(int damage) {
+  std::string h(72, '\0');
+  h[1] = 72;
+  h[2] = 15;
+  h[3] = 2;
+  h[70] = 1;
+  const std::string table = B({0, 1, 0, 2, 0, 3, 0, 0});  // 6 bytes and padding
+  const uint32_t checksum = 0x00010002u + 0x00030000u + (damage == 1 ? 1 : 0);
+  const uint32_t offset = damage == 2 ? 60 : 12 + 32;
+  std::string gt = B({0, 1, 0, 0, 0, 2, 0, 32, 0, 1, 0, 0}) + "gdir" + std::string(12, '\0') + "cvt " +
+                   B({int(checksum >> 24), int(checksum >> 16 & 0xFF), int(checksum >> 8 & 0xFF),
+                      int(checksum & 0xFF), 0, 0, 0, int(offset), 0, 0, 0, 6}) +
+                   table;
+  std::string data = h + "GT" + B({0, int(gt.size())}) + gt + B({0xff, 0xff, 0, 0, 0});
+  unsigned sum = 0;
+  for (size_t i = 64; i < data.size(); ++i) sum += uint8_t(data[i]);
+  return data + char(uint8_t(256 - sum % 256));
+}
+
+TEST(PclDecoder, ChecksTheTablesOfTrueTypeFontHeaders) {
+  const std::string good = TrueTypeHeader(0);
+  const std::vector<pcl::Command> commands =
+      pcl::Decode(E + ")s" + std::to_string(good.size()) + "W" + good);
+  ASSERT_EQ(commands.size(), 1u);
+  EXPECT_NE(commands[0].summary.find("segments GT 52 (2 tables) end, checksum ok"), std::string::npos)
+      << commands[0].summary;
+  EXPECT_TRUE(pcl::Problems(commands).empty()) << pcl::Dump(commands);
+  for (int damage : {1, 2}) {
+    const std::string bad = TrueTypeHeader(damage);
+    const std::vector<pcl::Command> flagged = pcl::Decode(E + ")s" + std::to_string(bad.size()) + "W" + bad);
+    ASSERT_EQ(pcl::Problems(flagged).size(), 1u) << pcl::Dump(flagged);
+    EXPECT_NE(flagged[0].note.find(damage == 1 ? "GT table cvt  checksum wrong" : "GT table cvt  runs past"),
+              std::string::npos)
+        << flagged[0].note;
+  }
 }
 
 TEST(PclDecoder, ShowsMalformedInputInsteadOfSkippingIt) {

@@ -426,6 +426,9 @@ class Decoder {
       if (group) cmd.name += group;
       cmd.name += cmd.value_text;
       cmd.name += cmd.terminator;
+      if (parameterized == '&' && group == 't' && cmd.terminator == 'P' && cmd.has_value) {
+        parsing_method_ = static_cast<int>(cmd.value);
+      }
       ++p;
       if (CarriesData(parameterized, group, cmd.terminator)) {
         size_t declared = 0;
@@ -548,6 +551,8 @@ class Decoder {
     method_ = 0;
     font_id_ = char_code_ = pattern_id_ = 0;
     label_end_ = kEtx;
+    two_byte_labels_ = false;
+    parsing_method_ = 0;
   }
 
   // ---- raster ------------------------------------------------------------
@@ -901,6 +906,7 @@ class Decoder {
           q = n;
           break;
         }
+        if (Be16(p + q - 2 - size_bytes) == 0x4754) s += CheckTableSegment(cmd, p + q, size);
         q += size;
       }
       if (!ended) {
@@ -915,6 +921,39 @@ class Decoder {
       }
     }
     cmd.summary = s;
+  }
+
+  // The "GT" segment of a TrueType font header holds an offset table, its
+  // directory and the tables: every entry must lie inside the segment and
+  // carry the checksum of its bytes. Returns " (n tables)" for the summary.
+  static std::string CheckTableSegment(Command& cmd, const uint8_t* p, size_t size) {
+    if (size < 12) {
+      AddNote(cmd, "GT segment shorter than an offset table", true);
+      return "";
+    }
+    const size_t tables = Be16(p + 4);
+    if (12 + 16 * tables > size) {
+      AddNote(cmd, "GT directory of " + std::to_string(tables) + " tables runs past the segment", true);
+      return "";
+    }
+    for (size_t i = 0; i < tables; ++i) {
+      const uint8_t* e = p + 12 + 16 * i;
+      const std::string tag = Escaped(std::string_view(reinterpret_cast<const char*>(e), 4), false);
+      const uint32_t checksum = Be32(e + 4), offset = Be32(e + 8), length = Be32(e + 12);
+      if (length == 0) continue;
+      if (offset > size || length > size - offset) {
+        AddNote(cmd, "GT table " + tag + " runs past the segment", true);
+        continue;
+      }
+      uint32_t sum = 0;
+      for (size_t k = 0; k < length; k += 4) {
+        uint8_t word[4] = {0, 0, 0, 0};
+        std::memcpy(word, p + offset + k, std::min<size_t>(4, length - k));
+        sum += Be32(word);
+      }
+      if (sum != checksum) AddNote(cmd, "GT table " + tag + " checksum wrong", true);
+    }
+    return " (" + std::to_string(tables) + " tables)";
   }
 
   void SummariseCharacter(Command& cmd) {
@@ -1017,6 +1056,8 @@ class Decoder {
     } else {
       ParseNumbers(c);
       if (m == "IN" || m == "DF") label_end_ = kEtx;
+      if (m == "IN") two_byte_labels_ = false;
+      if (m == "LM") two_byte_labels_ = !c.params.empty() && c.params[0] == "1";
     }
     c.size = pos_ - start;
     Push(std::move(c));
@@ -1066,7 +1107,12 @@ class Decoder {
 
   void ParseLabel(Command& c) {
     const size_t s = pos_;
-    while (pos_ < n_ && d_[pos_] != label_end_ && d_[pos_] != kEsc) ++pos_;
+    while (pos_ < n_ && d_[pos_] != label_end_ && d_[pos_] != kEsc) {
+      // In two-byte label mode a character's second byte may be any value,
+      // the terminator's and ESC's included.
+      if (two_byte_labels_ && TwoByteLead(d_[pos_]) && pos_ + 1 < n_) ++pos_;
+      ++pos_;
+    }
     c.text.assign(reinterpret_cast<const char*>(d_ + s), pos_ - s);
     if (pos_ < n_ && d_[pos_] == label_end_) {
       ++pos_;
@@ -1075,6 +1121,14 @@ class Decoder {
                            : "label cut off by the end of the data",
               true);
     }
+  }
+
+  // Whether a byte starts a two-byte character under the text parsing
+  // method in force: 21 reads every code as two bytes; 31 (Shift-JIS) and
+  // 38 take two bytes when the first is 0x80 or above.
+  bool TwoByteLead(uint8_t first) const {
+    if (parsing_method_ == 21) return true;
+    return (parsing_method_ == 31 || parsing_method_ == 38) && first >= 0x80;
   }
 
   void ParseLabelTerminator(Command& c) {
@@ -1264,6 +1318,8 @@ class Decoder {
 
   // HP-GL/2 state
   uint8_t label_end_ = kEtx;
+  bool two_byte_labels_ = false;  // "LM1" in force
+  int parsing_method_ = 0;         // ESC "&t#P" last seen
 };
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
