@@ -83,7 +83,7 @@ TEST_F(KvprintTest, AFilePortPrinterGetsTheJob) {
   ASSERT_EQ(run.status, 0) << run.output;
   const std::string stream = ReadFile(root_ + "/C/out/desk.prn");
   EXPECT_EQ(stream.rfind("\x1B%-12345X@PJL JOB NAME=", 0), 0u);
-  EXPECT_EQ(FormFeeds(stream), 2u) << "five pages on two 4-up sheets";
+  EXPECT_EQ(FormFeeds(stream), 2u) << "seven pages on two 4-up sheets";
 }
 
 TEST_F(KvprintTest, BadRequestsFailClearlyAndPrintNothing) {
@@ -103,7 +103,7 @@ TEST_F(KvprintTest, BadRequestsFailClearlyAndPrintNothing) {
       {"--demo -o paper=Napkin", 2, "not a paper"},
       {"--demo --printer Nobody", 1, "no such printer"},
       {"--demo /etc/hostname", 2, "one document"},
-      {"/etc/hostname", 1, "text files come with text support"},
+      {"/bin/sh", 1, "not a text file"},
       {"picture.png --at 10", 2, "--at takes X,Y"},
       {"picture.png --size -3", 2, "--size takes W"},
       {"'/no/such/file'", 1, "cannot read"},

@@ -77,7 +77,7 @@ TEST_F(PrintJobsTest, EightUpFillsTheSheetInEachOrder) {
                                    "nupColumnFirst=" + std::to_string(c.columnFirst),
                                    "nupRightToLeft=" + std::to_string(c.rightToLeft)});
     const auto anchors = Anchors(commands);
-    ASSERT_EQ(anchors.size(), 5u);  // the demo's 5 pages on one sheet
+    ASSERT_EQ(anchors.size(), 7u);  // the demo's 7 pages on one sheet
     // Portrait pages, eight to a landscape sheet: four columns, two rows.
     const long dx = anchors[0].first;
     const auto& second = anchors[1];
@@ -97,21 +97,21 @@ TEST_F(PrintJobsTest, EightUpFillsTheSheetInEachOrder) {
   }
 }
 
-TEST_F(PrintJobsTest, ABookletOfFivePagesTakesFourSides) {
+TEST_F(PrintJobsTest, ABookletOfSevenPagesTakesFourSides) {
   const auto commands = Decoded({"bookletPaperSize=9", "paper=A4", "duplex=long"});
   EXPECT_EQ(pcl::Count(commands, "FF"), 4u);
   EXPECT_EQ(pcl::PjlSetting(commands, "BINDING"), "SHORTEDGE");
-  EXPECT_EQ(Anchors(commands).size(), 5u);
+  EXPECT_EQ(Anchors(commands).size(), 7u);
   EXPECT_EQ(pcl::Count(commands, "@PJL JOB NAME=\"Kelvaro demo\""), 1u);
 }
 
 TEST_F(PrintJobsTest, FittingAndScalingChangeTheSheetAndTheFrame) {
   auto fitted = Decoded({"reverseOrder=0", "paper=A4", "zoomMode=2", "fitPaperSize=5"});
-  EXPECT_EQ(pcl::Count(fitted, "ESC &l3A"), 5u) << "every sheet is Legal";
+  EXPECT_EQ(pcl::Count(fitted, "ESC &l3A"), 7u) << "every sheet is Legal";
   auto half = Decoded({"reverseOrder=0", "paper=A4", "scalePercent=50"});
   // The frame spans the halved surface: 2330 x 3407 dots at 600 dpi in decipoints.
-  EXPECT_EQ(pcl::Count(half, "ESC *c2797X"), 5u);
-  EXPECT_EQ(pcl::Count(half, "ESC *c4089Y"), 5u);
+  EXPECT_EQ(pcl::Count(half, "ESC *c2797X"), 7u);
+  EXPECT_EQ(pcl::Count(half, "ESC *c4089Y"), 7u);
 }
 
 TEST_F(PrintJobsTest, AFormIsRecordedOnceAndPrintedUnderEverySheet) {
@@ -122,7 +122,7 @@ TEST_F(PrintJobsTest, AFormIsRecordedOnceAndPrintedUnderEverySheet) {
   EXPECT_NE(form.find("\x1B*v0T"), std::string::npos);
 
   const std::string printed = Print({"reverseOrder=0", "formMode=1", "formFileName=memo.frm"});
-  // The form's drawing, from its frame anchor on, under each of the 5 pages;
+  // The form's drawing, from its frame anchor on, under each of the 7 pages;
   // its closing form feed ends each page.
   const std::string drawing = form.substr(form.find("\x1B*v0T"));
   int copies = 0;
@@ -130,8 +130,8 @@ TEST_F(PrintJobsTest, AFormIsRecordedOnceAndPrintedUnderEverySheet) {
        at = printed.find(drawing, at + 1)) {
     ++copies;
   }
-  EXPECT_EQ(copies, 5);
-  EXPECT_EQ(pcl::Count(pcl::Decode(printed), "FF"), 5u);
+  EXPECT_EQ(copies, 7);
+  EXPECT_EQ(pcl::Count(pcl::Decode(printed), "FF"), 7u);
 }
 
 TEST_F(PrintJobsTest, StreamsDecodeWithoutProblems) {
@@ -144,28 +144,55 @@ TEST_F(PrintJobsTest, StreamsDecodeWithoutProblems) {
   }
 }
 
-// The frame of a job as readable text: PJL, PCL commands and form feeds one
-// a line; the drawing between them (HP-GL/2 instructions, raster rows) as a
-// count, so that a change to the frame stands out when the file is reviewed.
+// The frame of a job as readable text: PJL, the job and page set-up commands
+// and form feeds one a line; the drawing between them as counts (HP-GL/2
+// instructions, raster rows, text and cursor commands, soft font and pattern
+// downloads), so that a change to the frame stands out when the file is
+// reviewed and a page of text does not make the file a copy of the stream.
+bool IsFrameCommand(const pcl::Command& c) {
+  switch (c.kind) {
+    case pcl::Kind::Pjl:
+    case pcl::Kind::Uel:
+    case pcl::Kind::Unknown:
+      return true;
+    case pcl::Kind::Text:
+      return c.name == "FF";
+    case pcl::Kind::Pcl: {
+      // Reset, job and page set-up, picture frame.
+      static constexpr std::string_view kFramePrefixes[] = {
+          "ESC E", "ESC &l", "ESC &u", "ESC *t", "ESC *c#X", "ESC *c#Y", "ESC *c0T",
+          "ESC &a#L", "ESC &a#M"};
+      const std::string key = pcl::Key(c);
+      for (std::string_view prefix : kFramePrefixes) {
+        if (key.starts_with(prefix)) return true;
+      }
+      return false;
+    }
+    default:
+      return false;
+  }
+}
+
 std::string Frame(const std::vector<pcl::Command>& commands) {
   std::string text;
-  std::size_t hpgl = 0, rows = 0;
+  std::size_t hpgl = 0, rows = 0, other = 0;
   auto flush = [&] {
-    if (hpgl + rows == 0) return;
+    if (hpgl + rows + other == 0) return;
     text += "    (" + std::to_string(hpgl) + " HP-GL/2 instructions, " + std::to_string(rows) +
-            " raster row entries)\n";
-    hpgl = rows = 0;
+            " raster row entries, " + std::to_string(other) + " other drawing commands)\n";
+    hpgl = rows = other = 0;
   };
   for (const pcl::Command& c : commands) {
+    const std::string key = c.kind == pcl::Kind::Pcl ? pcl::Key(c) : std::string();
     if (c.kind == pcl::Kind::Hpgl) {
       ++hpgl;
-    } else if (c.kind == pcl::Kind::Data) {
+    } else if (c.kind == pcl::Kind::Data || key == "ESC *b#W" || key == "ESC *b#V") {
       ++rows;
-    } else if (c.kind == pcl::Kind::Pcl && (pcl::Key(c) == "ESC *b#W" || pcl::Key(c) == "ESC *b#V")) {
-      ++rows;
-    } else {
+    } else if (IsFrameCommand(c)) {
       flush();
       text += pcl::ToText(c) + "\n";
+    } else {
+      ++other;
     }
   }
   flush();

@@ -72,21 +72,7 @@ bool DrawCover(HDC dc, const PageArea& area) {
   return ok;
 }
 
-// ---- page 2: text and fonts (text output comes with the fonts) ------------
-bool DrawTextPage(HDC dc, const PageArea& area) {
-  bool ok = PageFrame(dc, area, 80);
-  // Ruled lines where the text samples stand.
-  Selected pen(dc, CreatePen(PS_DOT, 0, RGB(0, 0, 0)));
-  for (int line = 0; line < 30; ++line) {
-    const int y = Mm(area, 30 + line * 8.0);
-    if (y > area.height - Mm(area, 10)) break;
-    ok &= MoveToEx(dc, Mm(area, 15), y, nullptr) != 0;
-    ok &= LineTo(dc, area.width - Mm(area, 15), y) != 0;
-  }
-  return ok;
-}
-
-// ---- page 3: vector art ------------------------------------------------------
+// ---- page 5: vector art ------------------------------------------------------
 bool DrawVectorArt(HDC dc, const PageArea& area) {
   bool ok = PageFrame(dc, area, 120);
   const int left = Mm(area, 15);
@@ -191,7 +177,7 @@ bool DrawVectorArt(HDC dc, const PageArea& area) {
   return ok;
 }
 
-// ---- page 4: images ------------------------------------------------------------
+// ---- page 6: images ------------------------------------------------------------
 // A photo-like 24-bit picture: smooth shading with a few round shapes.
 std::vector<std::uint8_t> PhotoPixels(int width, int height) {
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>((width * 3 + 3) / 4 * 4) * height);
@@ -292,7 +278,7 @@ bool DrawImages(HDC dc, const PageArea& area) {
   return ok;
 }
 
-// ---- page 5: page layout ----------------------------------------------------
+// ---- page 7: page layout ----------------------------------------------------
 bool DrawLayoutPage(HDC dc, const PageArea& area) {
   bool ok = PageFrame(dc, area, 200);
   // A centimetre ruler along two edges and corner marks: scaling and N-up
@@ -317,7 +303,9 @@ bool DrawLayoutPage(HDC dc, const PageArea& area) {
 
 constexpr DemoPage kPages[] = {
     {"Cover", DrawCover},
-    {"Text and fonts", DrawTextPage},
+    {"Faces, styles, angles and clipped text", DrawFacesPage},
+    {"Japanese text", DrawJapanesePage},
+    {"Forty fonts on a page", DrawManyFontsPage},
     {"Vector art", DrawVectorArt},
     {"Images", DrawImages},
     {"Page layout", DrawLayoutPage},
@@ -326,5 +314,8 @@ constexpr DemoPage kPages[] = {
 }  // namespace
 
 std::span<const DemoPage> DemoPages() { return kPages; }
+
+bool DrawPageFrame(HDC dc, const PageArea& area, int shade) { return PageFrame(dc, area, shade); }
+int DemoMm(const PageArea& area, double mm) { return Mm(area, mm); }
 
 }  // namespace kvprint

@@ -22,6 +22,17 @@ struct DemoPage {
 };
 
 std::span<const DemoPage> DemoPages();
+
+// The frame every demo page has: a border inside the printable area and a
+// title bar of the gray `shade`.
+bool DrawPageFrame(HDC dc, const PageArea& area, int shade);
+// Device pixels for a length in millimetres.
+int DemoMm(const PageArea& area, double mm);
+
+// The text pages (demo_text_pages.cpp).
+bool DrawFacesPage(HDC dc, const PageArea& area);
+bool DrawJapanesePage(HDC dc, const PageArea& area);
+bool DrawManyFontsPage(HDC dc, const PageArea& area);
 inline constexpr char16_t kDemoName[] = u"Kelvaro demo";
 
 }  // namespace kvprint

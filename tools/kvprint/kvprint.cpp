@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,6 +28,7 @@
 #include "tools/common/image_files.h"
 #include "tools/kvprint/demo_document.h"
 #include "tools/kvprint/picture_page.h"
+#include "tools/kvprint/text_document.h"
 
 namespace {
 
@@ -37,7 +41,9 @@ constexpr char kDefaultOutput[] = "kvprint-output.prn";  // for "FILE:" ports wi
 
 constexpr const char* kUsage =
     "usage: kvprint [--root DIR] [--printer NAME] [-o FIELD=VALUE ...] [--output FILE]\n"
-    "               [--demo | FILE [--at X,Y] [--size W[xH]]]\n"
+    "               [--demo | PICTURE [--at X,Y] [--size W[xH]] |\n"
+    "                TEXTFILE [--font NAME] [--size POINTS] [--margin MM]\n"
+    "                         [--numbers header|footer|none]]\n"
     "Prints through the whole stack: GDI -> engine -> graphics library -> spooler -> port.\n"
     "  --root DIR        the root (else $KV_ROOT, else the default root)\n"
     "  --printer NAME    the printer; without it \"Kelvaro ZT-7700 PCL5e\", installed and\n"
@@ -50,14 +56,23 @@ constexpr const char* kUsage =
     "                      duplex=off|long|short         dmDuplex (1, 2, 3)\n"
     "                      nup=1|2|4|8|...               nupPages\n"
     "                      dpi=300|600                   dmPrintQuality\n"
+    "                      truetype=outline|bitmap|graphics  trueTypeMode (2, 0, 1):\n"
+    "                                                    how TrueType text is sent\n"
     "                    applied in order, over the printer's stored settings\n"
     "  --output FILE     write the job to FILE whatever the printer's port; a printer on\n"
     "                    FILE: without --output writes ./kvprint-output.prn\n"
-    "  --demo            print the built-in demo document (5 pages)\n"
-    "  FILE              a picture to print (PNG or JPEG), fitted to the printable\n"
+    "  --demo            print the built-in demo document\n"
+    "  PICTURE           a picture to print (PNG or JPEG), fitted to the printable\n"
     "                    area unless placed with:\n"
     "  --at X,Y          its top-left corner on the printable area, in millimetres\n"
     "  --size W[xH]      its size in millimetres (one side keeps the proportions)\n"
+    "  TEXTFILE          a plain text file (UTF-8) to print: tabs every 8 columns,\n"
+    "                    long lines wrapped at spaces, a form feed starts a page\n"
+    "  --font NAME       its face (default \"Courier New\"; any installed face)\n"
+    "  --size POINTS     its size (default 10)\n"
+    "  --margin MM       the margin from each edge of the paper (default 15)\n"
+    "  --numbers WHERE   page numbers: header (\"name — page N of M\", the default),\n"
+    "                    footer (\"Page N\") or none\n"
     "The job reaches the port whole or not at all. Exit status: 0 printed, 1 failed,\n"
     "2 usage error.\n";
 
@@ -95,7 +110,9 @@ struct Options {
   std::string output;
   bool demo = false;
   std::string file;
+  bool text = false;  // the file is a text file (not a picture)
   kvprint::ImagePlacement placement;
+  kvprint::TextOptions textOptions;
 };
 using kvprint::ImagePlacement;
 
@@ -118,9 +135,35 @@ bool TakeValue(const std::vector<std::string>& args, std::size_t* i, std::string
   return false;
 }
 
+constexpr std::pair<const char*, kvprint::PageNumbers> kNumberPlaces[] = {
+    {"header", kvprint::PageNumbers::Header},
+    {"footer", kvprint::PageNumbers::Footer},
+    {"none", kvprint::PageNumbers::None},
+};
+
+// A number within [low, high].
+bool ParseNumber(const std::string& text, double low, double high, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double parsed = std::strtod(text.c_str(), &end);
+  if (end == nullptr || *end != '\0' || !std::isfinite(parsed) || parsed < low || parsed > high) {
+    return false;
+  }
+  *value = parsed;
+  return true;
+}
+
+bool HasPictureName(const std::string& path) {
+  std::string extension = fs::path(path).extension().string();
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension == ".png" || extension == ".jpg" || extension == ".jpeg";
+}
+
 // Parses the command line; an empty string on success, else the usage error.
 std::string ParseOptions(const std::vector<std::string>& args, Options* options) {
   bool sawDocument = false;
+  std::string atText, sizeText;  // read once the document's kind is known
+  std::string textOnly;          // an option only a text file takes
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     std::string value;
@@ -141,12 +184,31 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
       options->settings.push_back(args[++i]);
     } else if (arg.size() > 2 && arg.compare(0, 2, "-o") == 0) {
       options->settings.push_back(arg.substr(2));
-    } else if (arg == "--at" || arg == "--size") {
+    } else if (arg == "--at" || arg == "--size" || arg == "--font" || arg == "--margin" ||
+               arg == "--numbers") {
       if (i + 1 >= args.size()) return arg + " needs a value";
       const std::string& text = args[++i];
-      if (arg == "--at" ? !kvprint::ParsePosition(text, &options->placement)
-                        : !kvprint::ParseSize(text, &options->placement)) {
-        return arg == "--at" ? "--at takes X,Y in millimetres" : "--size takes W or WxH in millimetres";
+      if (arg == "--at") {
+        atText = text;
+      } else if (arg == "--size") {
+        sizeText = text;
+      } else if (arg == "--font") {
+        if (text.empty() || text.size() >= 32) return "--font takes a face name (up to 31 characters)";
+        options->textOptions.face = ToUtf16(text);
+        textOnly = arg;
+      } else if (arg == "--margin") {
+        if (!ParseNumber(text, 0, 100, &options->textOptions.marginMm)) {
+          return "--margin takes millimetres (0 to 100)";
+        }
+        textOnly = arg;
+      } else {
+        const kvprint::PageNumbers* where = nullptr;
+        for (const auto& [word, value] : kNumberPlaces) {
+          if (text == word) where = &value;
+        }
+        if (where == nullptr) return "--numbers takes header, footer or none";
+        options->textOptions.numbers = *where;
+        textOnly = arg;
       }
     } else if (arg == "--demo") {
       if (sawDocument) return "give one document: --demo or a FILE";
@@ -161,6 +223,24 @@ std::string ParseOptions(const std::vector<std::string>& args, Options* options)
     }
   }
   if (!sawDocument) return "nothing to print: give --demo or a FILE";
+  // A file is a picture by its contents, or (when it cannot be read yet) by
+  // its name; anything else is printed as text.
+  options->text = !options->demo && !kvtools::IsImageFile(options->file) &&
+                  !HasPictureName(options->file);
+  if (options->text) {
+    if (!atText.empty()) return "--at places pictures, not text";
+    if (!sizeText.empty() && !ParseNumber(sizeText, 1, 500, &options->textOptions.points)) {
+      return "--size takes a point size (1 to 500) for text";
+    }
+    return {};
+  }
+  if (!textOnly.empty()) return textOnly + " is for text files";
+  if (!atText.empty() && !kvprint::ParsePosition(atText, &options->placement)) {
+    return "--at takes X,Y in millimetres";
+  }
+  if (!sizeText.empty() && !kvprint::ParseSize(sizeText, &options->placement)) {
+    return "--size takes W or WxH in millimetres";
+  }
   return {};
 }
 
@@ -192,6 +272,7 @@ struct Choice {
   const char* value;
 };
 constexpr Choice kOrientations[] = {{"portrait", "1"}, {"landscape", "2"}};
+constexpr Choice kTrueTypeModes[] = {{"outline", "2"}, {"bitmap", "0"}, {"graphics", "1"}};
 constexpr Choice kDuplexModes[] = {{"off", "1"},  {"none", "1"},    {"simplex", "1"},
                                    {"on", "2"},   {"long", "2"},    {"long-edge", "2"},
                                    {"short", "3"}, {"short-edge", "3"}};
@@ -210,6 +291,7 @@ const Alias kAliases[] = {
     {"duplex", "dmDuplex", kDuplexModes},
     {"nup", "nupPages", {}},
     {"dpi", "dmPrintQuality", {}},
+    {"truetype", "trueTypeMode", kTrueTypeModes},
 };
 
 std::string ChoiceList(std::span<const Choice> choices) {
@@ -332,6 +414,15 @@ bool IsFileOnlyPort(std::u16string_view port) {
 
 // ---- the document -------------------------------------------------------------------
 
+bool ReadWholeFile(const std::string& path, std::string* bytes) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) return false;
+  char buffer[65536];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes->append(buffer, n);
+  return std::ferror(file.get()) == 0;
+}
+
 // Progress on a terminal: "page 3 of 5" rewritten in place.
 class Progress {
  public:
@@ -381,8 +472,12 @@ int PrintDocument(HDC dc, const std::u16string& name, const std::vector<Document
   for (int i = 0; i < count; ++i) {
     progress.Page(i + 1);
     const bool started = StartPage(dc) > 0;
-    const bool drawn = started && pages[i].draw(dc, area);
+    // Every page starts from the device context's defaults, whatever the
+    // page before it left selected (a background mode, a font, a clip).
+    const int saved = started ? SaveDC(dc) : 0;
+    const bool drawn = started && saved > 0 && pages[i].draw(dc, area);
     const DWORD drawError = GetLastError();
+    if (saved > 0) RestoreDC(dc, saved);
     if (!drawn || EndPage(dc) <= 0) {
       const DWORD error = drawn ? GetLastError() : drawError;
       progress.Clear();
@@ -445,25 +540,32 @@ int Run(const Options& options) {
     destination = outputHost;
   }
 
-  // The document: the demo, or a picture file.
+  // The document: the demo, a picture file or a text file (laid out once the
+  // printer's DC can measure it).
   std::vector<DocumentPage> pages;
   std::u16string name = kvprint::kDemoName;
   auto picture = std::make_shared<kvtools::DecodedImage>();
+  std::string text;
   if (options.demo) {
     pages = DemoDocument();
   } else {
     std::error_code ec;
     if (!fs::is_regular_file(options.file, ec)) return Fail("cannot read \"" + options.file + "\"");
-    if (!kvtools::IsImageFile(options.file)) {
-      return Fail("cannot print \"" + options.file +
-                  "\": pictures (PNG, JPEG) print now; text files come with text support");
-    }
-    if (!kvtools::LoadImageFile(options.file, picture.get(), &error)) return Fail(error);
-    const ImagePlacement placement = options.placement;
-    pages.push_back({[picture, placement](HDC dc, const kvprint::PageArea& area) {
-      return kvprint::DrawPicture(dc, area, *picture, placement);
-    }});
     name = ToUtf16(fs::path(options.file).filename().string());
+    if (options.text) {
+      if (!ReadWholeFile(options.file, &text)) return Fail("cannot read \"" + options.file + "\"");
+      // Text has no NUL bytes: such a file is some other kind of document.
+      if (text.find('\0') != std::string::npos) {
+        return Fail("cannot print \"" + options.file +
+                    "\": it is not a text file (UTF-8) or a picture (PNG, JPEG)");
+      }
+    } else {
+      if (!kvtools::LoadImageFile(options.file, picture.get(), &error)) return Fail(error);
+      const ImagePlacement placement = options.placement;
+      pages.push_back({[picture, placement](HDC dc, const kvprint::PageArea& area) {
+        return kvprint::DrawPicture(dc, area, *picture, placement);
+      }});
+    }
   }
 
   PrinterDc dc;
@@ -474,6 +576,20 @@ int Run(const Options& options) {
     const std::string detail = kvplat::gdi::LastFailureText();
     return Fail("cannot open printer \"" + printerName + "\": " +
                 (detail.empty() ? kvtools::ErrorText(code) : detail));
+  }
+  if (options.text) {
+    auto document = std::make_shared<kvprint::TextDocument>();
+    kvprint::TextOptions textOptions = options.textOptions;
+    textOptions.name = name;
+    if (!kvprint::PrepareTextDocument(dc.dc, text, textOptions, document.get(), &error)) {
+      return Fail("cannot lay out \"" + options.file + "\": " + error);
+    }
+    text = {};
+    for (int i = 0; i < static_cast<int>(document->layout.pages.size()); ++i) {
+      pages.push_back({[document, i](HDC pageDc, const kvprint::PageArea&) {
+        return kvprint::DrawTextDocumentPage(pageDc, *document, i);
+      }});
+    }
   }
   return PrintDocument(dc.dc, name, pages, output, destination);
 }
