@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_printer.h"
 #include "kvplat/gdi.h"
 #include "kvplat/root.h"
 #include "tools/common/driver_install.h"
@@ -92,18 +93,8 @@ void PathsPage(benchmark::State& state, bool clipped) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "kvdraw-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  kvplat::SetRoot(pattern);
-  std::string error;
-  std::vector<std::string> installed, skipped;
-  const kvtools::DriverPackage* package = kvtools::FindPackage("pcl5e");
-  if (!kvplat::EnsureRoot(&error) ||
-      !kvtools::InstallDrivers(kvtools::BuiltDriverDir(), &installed, &skipped, &error) ||
-      package == nullptr || !kvtools::AddPrinter(u"Bench", *package, u"FILE:", &error)) {
-    std::fprintf(stderr, "cannot set up a printer: %s\n", error.c_str());
-    return 1;
-  }
+  const std::string pattern = kvbench::SetUpBenchPrinter("kvdraw", u"FILE:");
+  if (pattern.empty()) return 1;
   g_output = pattern + "/paths.prn";
   benchmark::RegisterBenchmark("Paths/10000", [](benchmark::State& s) { PathsPage(s, false); })
       ->Unit(benchmark::kMillisecond);

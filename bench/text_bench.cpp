@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_printer.h"
 #include "kvplat/gdi.h"
 #include "kvplat/kernel.h"
 #include "kvplat/root.h"
@@ -170,18 +171,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--write-text") == 0) return WriteText(argv[2]) ? 0 : 1;
   if (argc == 3 && std::strcmp(argv[1], "--write-ps") == 0) return WritePostScript(argv[2]) ? 0 : 1;
 
-  std::string pattern = (std::filesystem::temp_directory_path() / "kvtext-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return 1;
-  kvplat::SetRoot(pattern);
-  std::string error;
-  std::vector<std::string> installed, skipped;
-  const kvtools::DriverPackage* package = kvtools::FindPackage("pcl5e");
-  if (!kvplat::EnsureRoot(&error) ||
-      !kvtools::InstallDrivers(kvtools::BuiltDriverDir(), &installed, &skipped, &error) ||
-      package == nullptr || !kvtools::AddPrinter(u"Bench", *package, u"FILE:", &error)) {
-    std::fprintf(stderr, "cannot set up a printer: %s\n", error.c_str());
-    return 1;
-  }
+  const std::string pattern = kvbench::SetUpBenchPrinter("kvtext", u"FILE:");
+  if (pattern.empty()) return 1;
   g_output = pattern + "/text.prn";
   struct Mode {
     const char* name;
