@@ -556,7 +556,9 @@ TEST_F(SoftFontsTest, BitmapCharactersAdvanceTheCursorByTheRunsStepAlongX) {
       const std::int16_t deltaX = static_cast<std::int16_t>(U16(&r.chars[i].payload[14]));
       if (c.across) {
         EXPECT_GT(deltaX, 0) << i;
-        if (i < 2) EXPECT_EQ(deltaX, 4 * (run.str->pgp[i + 1].ptl.x - run.str->pgp[i].ptl.x));
+        if (i < 2) {
+          EXPECT_EQ(deltaX, 4 * (run.str->pgp[i + 1].ptl.x - run.str->pgp[i].ptl.x));
+        }
       } else {
         EXPECT_NEAR(deltaX, 0, 4) << i;
       }
