@@ -220,8 +220,8 @@ class TrueTypeFont {
   }
 
   // The format 15 header with its "GT" segment and end segment, as the
-  // library writes it.
-  std::string Format15Header() const {
+  // library writes it; `pitch` is the width of the space in design units.
+  std::string Format15Header(unsigned pitch = 0) const {
     static constexpr FT_ULong kTags[] = {TTAG_cvt, TTAG_fpgm, TTAG_head, TTAG_hhea, TTAG_hmtx, TTAG_maxp, TTAG_prep};
     std::vector<std::string> tables;
     for (FT_ULong tag : kTags) tables.push_back(Table(tag));
@@ -254,6 +254,8 @@ class TrueTypeFont {
     header[3] = 2;
     header[13] = 1;
     header[15] = 1;
+    header[16] = char(pitch >> 8);
+    header[17] = char(pitch & 0xFF);
     header[39] = char(255);
     const std::string head = Table(TTAG_head);
     const unsigned upem = Be16(head, 18);
@@ -360,9 +362,9 @@ class OutlineSoftFontTest : public ::testing::Test {
     if (!font_->IsTrueType()) GTEST_SKIP() << "Liberation Sans (TrueType) is not installed";
   }
   // Downloads `text` into font 16385 (code = the character) and selects it at `points`.
-  std::string Download(const std::u32string& text, double points) const {
-    std::string s = Esc("*c16385D") + Esc(")s" + std::to_string(font_->Format15Header().size()) + "W") +
-                    font_->Format15Header();
+  std::string Download(const std::u32string& text, double points, unsigned pitch = 0) const {
+    const std::string header = font_->Format15Header(pitch);
+    std::string s = Esc("*c16385D") + Esc(")s" + std::to_string(header.size()) + "W") + header;
     for (char32_t c : text) s += font_->Character(static_cast<unsigned>(c), font_->GlyphOf(c));
     char size[32];
     std::snprintf(size, sizeof size, "%.2f", points);
@@ -451,6 +453,65 @@ TEST_F(OutlineSoftFontTest, LabelsUseTheSoftFontAtThePenAndAreClippedToTheWindow
   EXPECT_EQ(second.bottom, p.originY + 1900 - 1);
 }
 
+// The library never downloads the space of an outline font: the printer
+// moves by the header's pitch, the space's width in design units. Runs of a
+// fixed-pitch font (and label runs placed once) rely on it.
+TEST_F(OutlineSoftFontTest, UndownloadedSpaceMovesByTheHeadersPitch) {
+  FT_Face face = font_->face();
+  ASSERT_EQ(FT_Load_Glyph(face, font_->GlyphOf(U' '), FT_LOAD_NO_SCALE), 0);
+  const auto spaceUnits = static_cast<unsigned>(face->glyph->advance.x);
+  const double em = 72.0 * 600 / 72;  // 72 points at 600 dpi
+  const double spaceWidth = em * spaceUnits / face->units_per_EM;
+  ASSERT_GT(std::abs(spaceWidth - em / 4), 10) << "the face's space must differ from a quarter em";
+
+  const std::string frame = Esc("*c5906x8210Y") + Esc("*p0x0Y") + Esc("*c0T");
+  const long cyPage = 6842;
+  struct Case {
+    const char* name;
+    unsigned pitch;
+    bool label;
+    double space;  // the expected move of the space, dots
+  };
+  const Case cases[] = {
+      {"PCL characters", spaceUnits, false, spaceWidth},
+      {"label", spaceUnits, true, spaceWidth},
+      {"no pitch in the header", 0, false, em / 4},
+  };
+  for (const Case& c : cases) {
+    std::string job = kStart + frame + Download(U"H", 72, c.pitch);
+    if (c.label) {
+      // Pen at (600, 900) on the page: "PE=<" absolute, y up from the frame's bottom.
+      std::string pe = "PE=<";
+      for (long v : {600L, cyPage - 900}) {
+        std::uint64_t u = std::uint64_t(v) * 2;
+        while (u >= 64) {
+          pe += char(u % 64 + 63);
+          u >>= 6;
+        }
+        pe += char(u + 191);
+      }
+      job += Esc("%0B") + "INTR0IP0,0,1016,1016SC0,600,0,600SD1,629,2,1,4,72.00FI16385;" + pe + ";" +
+             "LBH H\x03" + Esc("%0A");
+    } else {
+      job += Esc("*p600x900Y") + "H H";
+    }
+    const auto pages = pr::RenderAll(job + "\f");
+    ASSERT_EQ(pages.size(), 1u) << c.name;
+    const pr::Page& p = pages[0];
+    // FreeType draws the two H where the space's width puts them.
+    const pr::Page first = font_->Draw(U"H", 72, 600, p.originX + 600, p.originY + 900, p);
+    const double hAdvance = [&] {
+      FT_Load_Glyph(face, font_->GlyphOf(U'H'), FT_LOAD_NO_SCALE);
+      return em * face->glyph->advance.x / face->units_per_EM;
+    }();
+    const pr::Page second = font_->Draw(U"H", 72, 600, p.originX + 600 + hAdvance + c.space, p.originY + 900, p);
+    const Box got = InkBox(p), want = InkBox(second);
+    ASSERT_FALSE(got.Empty()) << c.name;
+    EXPECT_EQ(got.left, InkBox(first).left) << c.name;
+    EXPECT_NEAR(got.right, want.right, 2) << c.name;
+  }
+}
+
 // Text printed through the whole stack (kvprint: GDI, engine, the PCL 5e
 // library) lands where the stream's cursor moves put it, at the size asked
 // for, with the glyphs of the application's font.
@@ -512,6 +573,7 @@ TEST(PclRenderTest, BitmapSoftFontPrintsItsCharactersAtTheCursor) {
   header[1] = 68;
   header[2] = 20;
   header[3] = 2;
+  header[17] = 120;                      // pitch: 30 dots, in quarter dots
   header[64] = 0x02, header[65] = 0x58;  // 600 dpi
   header[66] = 0x02, header[67] = 0x58;
   // Character 'A': 16 x 4, a frame 3 dots above and 2 right of the reference point, advance 20 dots.
@@ -528,18 +590,23 @@ TEST(PclRenderTest, BitmapSoftFontPrintsItsCharactersAtTheCursor) {
   std::string job = kStart + Esc("*c7D") + Esc(")s68W") + header;
   job += Esc("*c65E") + Esc("(s" + std::to_string(16 + 4) + "W") + descriptor(2, 3, 16, 4, 80) + rows.substr(0, 4);
   job += Esc("(s6W") + std::string{4, 1} + rows.substr(4);  // continuation block
-  job += Esc("(7X") + Esc("*p300x400Y") + "AA" + Esc("*p300x500Y") + "B" + "\f";
+  job += Esc("(7X") + Esc("*p300x400Y") + "AA" + Esc("*p300x500Y") + "B";
+  // The space has no character (its bitmap is empty): it moves by the pitch.
+  job += Esc("*p300x700Y") + "A A" + "\f";
   const auto pages = pr::RenderAll(job);
   ASSERT_EQ(pages.size(), 1u);
   const pr::Page& p = pages[0];
-  const Box box = InkBox(p);
+  const Box spaced = InkBox(p, 0, p.originY + 600, -1, -1);
+  EXPECT_EQ(spaced.left, p.originX + 302);
+  EXPECT_EQ(spaced.right, p.originX + 300 + 20 + 30 + 2 + 15);
+  const Box box = InkBox(p, 0, 0, -1, p.originY + 600);
   EXPECT_EQ(box.left, p.originX + 302);
   EXPECT_EQ(box.top, p.originY + 400 - 3);
   EXPECT_EQ(box.right, p.originX + 300 + 20 + 2 + 15);
   EXPECT_EQ(box.bottom, p.originY + 400);
   EXPECT_TRUE(p.Black(p.originX + 302, p.originY + 398));
   EXPECT_FALSE(p.Black(p.originX + 303, p.originY + 398));
-  EXPECT_EQ(BlackCount(p), 2 * (16 * 2 + 2 * 2));  // 'B' is not in the font
+  EXPECT_EQ(BlackCount(p), 4 * (16 * 2 + 2 * 2));  // 'B' is not in the font
 }
 
 // ---- HP-GL/2 shapes ------------------------------------------------------------

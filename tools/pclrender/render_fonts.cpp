@@ -151,6 +151,11 @@ struct SoftFont {
   int format = 0;
   bool outline = false;
   bool bitmapCapable = false;
+  // The header's pitch (the default HMI): design units of `scale` per em for
+  // outline fonts, quarter dots for bitmap fonts. The space moves by it when
+  // the font has no character for it.
+  std::uint16_t pitch = 0;
+  std::uint16_t scale = 0;
   std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> tables;  // from "GT"
   std::map<std::uint32_t, SoftChar> chars;
   std::map<std::uint16_t, std::vector<std::uint8_t>> glyphs;  // glyph index -> glyf data
@@ -322,6 +327,8 @@ void Fonts::DefineFont(int id, std::span<const std::uint8_t> header) {
   const std::uint8_t technology = header.size() > 70 ? header[70] : 0;
   font->outline = (font->format == 15 || font->format == 16) && technology == 1;
   font->bitmapCapable = font->format == 0 || font->format == 20 || (font->format == 16 && technology == 254);
+  font->pitch = Be16(header, 16);
+  if (font->outline) font->scale = Be16(header, 64);
   if (font->outline) {
     const bool longSizes = font->format == 16;
     std::size_t at = std::max<std::size_t>(descriptorSize, 72);
@@ -427,8 +434,11 @@ bool Fonts::SoftGlyph(int id, std::uint32_t code, double points, int dpi, double
     FT_Face face = impl_->FaceOf(font);
     if (c == font.chars.end() || face == nullptr) {
       if (code == 32 && points > 0 && points <= kMaxPoints) {
-        // A space is never downloaded: it moves by a quarter of the em.
-        const double advance = points * dpi / 72.0 / 4;
+        // A space is not downloaded: it moves by the header's pitch (the
+        // width of the space in design units), or by a quarter of the em
+        // when the header gives none.
+        const double em = points * dpi / 72.0;
+        const double advance = font.pitch > 0 && font.scale > 0 ? em * font.pitch / font.scale : em / 4;
         const double r = degrees * M_PI / 180.0;
         out->advanceX = advance * std::cos(r);
         out->advanceY = -advance * std::sin(r);
@@ -437,7 +447,15 @@ bool Fonts::SoftGlyph(int id, std::uint32_t code, double points, int dpi, double
     }
     return RenderOutline(face, c->second.glyph, points, dpi, degrees, out);
   }
-  if (c == font.chars.end()) return false;
+  if (c == font.chars.end()) {
+    // A space without a character (its bitmap is empty) moves by the
+    // header's pitch in quarter dots.
+    if (code == 32 && font.pitch > 0) {
+      out->advanceX = font.pitch / 4.0;
+      TurnImage(out, static_cast<int>(std::lround(degrees / 90.0)));
+    }
+    return false;
+  }
   const SoftChar& ch = c->second;
   out->left = ch.left;
   out->top = -ch.top;

@@ -58,7 +58,7 @@ class Fonts {
 
   // The glyph of `code` in soft font `id` at `points` (scalable fonts only),
   // turned `degrees` counter-clockwise. False when the font or the character
-  // is not there (the advance is still set for code 32 of a scalable font).
+  // is not there (the advance is still set for code 32: the header's pitch).
   bool SoftGlyph(int id, std::uint32_t code, double points, int dpi, double degrees, GlyphImage* out);
   // The stand-in face's glyph for `code` of a resident font.
   bool ResidentGlyph(const ResidentFont& font, std::uint32_t code, int dpi, double degrees,
