@@ -404,7 +404,14 @@ int FindDeviceFont(PclPdev* pdev, FONTOBJ* font) {
 BOOL SelectDeviceFont(PclPdev* pdev, int index, int heightPixels, FONTOBJ* font) {
   if (!IsValidPdev(pdev) || DeviceFontResource(pdev, index) == nullptr) return FALSE;
   HpglState& state = pdev->hpglState;
-  if (state.lastFontIndex == index && state.lastFontHeight == heightPixels) return TRUE;
+  // The same font at the same size is in force unless the run asks for the
+  // other Latin set (East European text takes Latin 2).
+  const IFIMETRICS* ifi = font != nullptr ? FONTOBJ_pifi(font) : nullptr;
+  const bool latin2 = ifi != nullptr && ifi->jWinCharSet == 238;
+  if (state.lastFontIndex == index && state.lastFontHeight == heightPixels &&
+      !(latin2 && state.text.symbolSet == 629) && !(!latin2 && state.text.symbolSet == 293)) {
+    return TRUE;
+  }
 
   char text[kSelectionBuffer];
   const int length = ReadSelection(pdev, index, text);
@@ -442,9 +449,7 @@ BOOL SelectDeviceFont(PclPdev* pdev, int index, int heightPixels, FONTOBJ* font)
   Selection selection;
   if (!ParseSelection(text, &selection)) return FALSE;
   // East European text asks for the Latin 2 set in place of Windows Latin 1.
-  const IFIMETRICS* ifi = font != nullptr ? FONTOBJ_pifi(font) : nullptr;
-  if (selection.symbolSet == 629 && ifi != nullptr && ifi->jWinCharSet == 238 &&
-      selection.setLength == 3) {
+  if (selection.symbolSet == 629 && latin2 && selection.setLength == 3) {
     selection.symbolSet = 293;
     char* set = text + selection.setStart;
     std::memmove(set + 2, set + 3, std::strlen(set + 3) + 1);
@@ -463,6 +468,11 @@ BOOL SelectDeviceFont(PclPdev* pdev, int index, int heightPixels, FONTOBJ* font)
   }
 
   LeaveHpgl2(pdev);
+  // Resident fonts are printed along the horizontal text path.
+  if (state.text.verticalPath != 0) {
+    WriteText(pdev, "\x1b&c0T");
+    state.text.verticalPath = 0;
+  }
   const int written = WriteBytes(pdev, text, static_cast<std::uint32_t>(std::strlen(text)));
   state.lastFontIndex = index;
   state.lastFontHeight = heightPixels;

@@ -14,8 +14,13 @@ void ResetHpglState(HpglState& state) {
     lineType = nullptr;
   }
   const std::uint8_t mode = state.bInHpgl2;
+  const std::uint8_t verticalPathUsed = state.text.verticalPathUsed;
   std::memset(&state, 0, sizeof(state));
   state.bInHpgl2 = mode;
+  // The printer keeps its text path over pages; once a job has turned it,
+  // where it stands is not known after the reset.
+  state.text.verticalPathUsed = verticalPathUsed;
+  state.text.verticalPath = verticalPathUsed ? 2 : 0;
   state.iMergeRop = kMergeRopUnset;
   state.iFillTypeKey = -1;
   state.iScreenKey = -1;

@@ -457,6 +457,9 @@ BOOL DrvEndDoc(SURFOBJ* surface, FLONG /*flags*/) {
   if (pdev->storeFile != nullptr) ClosePageStore(pdev);
   ForgetPageState(pdev);
   FreeSoftFonts(pdev);
+  // The next job's reset puts the printer back on the horizontal text path.
+  pdev->hpglState.text.verticalPathUsed = 0;
+  pdev->hpglState.text.verticalPath = 0;
   pdev->docDrawState[0] = pdev->docDrawState[1] = 0;
   pdev->flags &= ~(kFlagDocNamed | kFlagHeaderSent);
   EnterPclForPage(pdev);

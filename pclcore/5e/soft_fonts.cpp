@@ -99,7 +99,7 @@ constexpr std::uint32_t kMaxSegmentBytes = 65536;
 
 constexpr std::size_t kOutlineHeaderSize = 72;
 constexpr std::size_t kBitmapHeaderSize = 68;
-constexpr std::size_t kPcltSize = 54;   // the whole PCLT table
+constexpr std::size_t kPcltSize = 54;   // the whole PCLT table (every field used lies inside it)
 constexpr std::size_t kHeadSize = 54;
 constexpr std::size_t kOs2PanoseSize = 78;
 constexpr std::uint32_t kMaxpSize = 32;
@@ -909,12 +909,13 @@ BOOL SelectSoftFont(PclPdev* pdev, FONTOBJ* font, std::span<const GLYPHPOS> glyp
   }
 
   if (isOutline && wide && height != 0 && entry->name[0] == '@') {
-    if (!text.verticalPath) {
+    if (text.verticalPath != 1) {
       LeaveHpgl2(pdev);
       WriteText(pdev, "\x1b&c-1T");
       text.verticalPath = 1;
+      text.verticalPathUsed = 1;
     }
-  } else if (text.verticalPath) {
+  } else if (text.verticalPath != 0) {
     LeaveHpgl2(pdev);
     WriteText(pdev, "\x1b&c0T");
     text.verticalPath = 0;

@@ -38,7 +38,7 @@ bool IsDoubleByteSet(int charSet) {
 // The parsing method is remembered as the character set plus one, so that
 // the zero the page reset leaves means "not sent on this page": the printer
 // keeps the method of an earlier page, which may be another one.
-std::uint8_t SentMark(std::uint8_t charSet) { return static_cast<std::uint8_t>(charSet + 1); }
+std::uint16_t SentMark(std::uint8_t charSet) { return static_cast<std::uint16_t>(charSet + 1); }
 
 int JobDpi(const PclPdev* pdev) {
   const int dpi = PublicDevmode(pdev)->dmPrintQuality;
@@ -329,6 +329,7 @@ void LastAdvance(FONTOBJ* font, const GLYPHPOS& glyph, int angle, std::int64_t* 
       h = bits->sizlBitmap.cy;
     }
   }
+  // Along the writing direction, as a fixed increment goes (y grows downwards).
   switch (angle) {
     case 0: *dx = w, *dy = 0; return;
     case 90: *dx = 0, *dy = -h; return;
@@ -694,10 +695,10 @@ BOOL DrawTextRun(PclPdev* pdev, const TextRun& run, const RECTL* clipRect) {
         if (mode == 1) {
           SetTextWindow(pdev, v);
           SelectHpglBrush(pdev, run.brush, nullptr, false);
-          if (text.labelFontState != 2) {
-            SetLabelDirection(pdev, angle);
-            DefineLabelFont(pdev);
-          }
+          // The direction is cached: a run of another angle may have left
+          // its own with the same font defined.
+          SetLabelDirection(pdev, angle);
+          if (text.labelFontState != 2) DefineLabelFont(pdev);
           mode = 3;
         }
         EnterHpgl2(pdev);
@@ -883,6 +884,7 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
     FillTextRectangle(pdev, mix, pboOpaque, *prclOpaque, pco, true);
   }
 
+  // Graphics text goes on to its underline and strike-out like any text.
   if (graphics && pdev->graphicsTextOverride != 2) {
     if (!DrawGraphicsText(pdev, pstro, pfo, pco, pboFore, pboOpaque, prclOpaque != nullptr, mix)) {
       return FALSE;

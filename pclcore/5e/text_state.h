@@ -11,7 +11,7 @@ namespace kv5e {
 struct TextState {
   // The run being printed.
   std::uint8_t charSet;       // font's character set, 1 without metrics, 3 for Unicode-derived codes
-  std::uint8_t charSetSent;   // set for which the text parsing method was last sent
+  std::uint16_t charSetSent;  // set for which the text parsing method was last sent, plus 1
   std::uint8_t doubleByte;    // Shift-JIS, Hangul, GB2312, Big5
   std::uint8_t notAnsi;       // codes that are not one byte of the system code page
   std::uint8_t rawCodes;      // codes that differ from their single-byte conversion
@@ -20,7 +20,8 @@ struct TextState {
   std::int32_t labelDirection;  // degrees last sent with "DI"
   std::uint8_t labelFontState;  // 1 after a font selection, 2 once the label font is defined
   std::uint8_t scalable;        // current font is a scalable resident font or an outline soft font
-  std::uint8_t verticalPath;    // ESC "&c-1T" in force
+  std::uint8_t verticalPath;      // ESC "&c-1T" in force: 0 no, 1 yes, 2 not known
+  std::uint8_t verticalPathUsed;  // the job has sent ESC "&c-1T" (kept over the reset)
   std::int32_t printDirection;  // ESC "&a#P" last sent
   // The font selection in force (resident or soft font).
   std::uint8_t sizeKind;        // 1 height, 2 pitch, 0 none known

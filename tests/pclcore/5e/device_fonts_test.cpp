@@ -590,6 +590,28 @@ TEST_F(DeviceFontsTest, EastEuropeanTextTakesTheLatin2Set) {
   FONTOBJ_pifi(font.get())->jWinCharSet = 0;
   EXPECT_EQ(Select(kUnivers, 50, font.get()), "\x1B(19U\x1B(s4148t0b0s12.00v1P");
   EXPECT_EQ(pdev_->hpglState.text.symbolSet, 629);
+  // The same font at the same size changes set with the text, and back.
+  FONTOBJ_pifi(font.get())->jWinCharSet = 238;
+  EXPECT_EQ(Select(kUnivers, 50, font.get()), "\x1B(9E\x1B(s4148t0b0s12.00v1P");
+  EXPECT_EQ(Select(kUnivers, 50, font.get()), "");
+  FONTOBJ_pifi(font.get())->jWinCharSet = 0;
+  EXPECT_EQ(Select(kUnivers, 50, font.get()), "\x1B(19U\x1B(s4148t0b0s12.00v1P");
+}
+
+// A job that turned the text path for a vertical font cannot count on the
+// printer's path after the page reset: resident fonts put it back.
+TEST_F(DeviceFontsTest, ResidentFontsPutTheTextPathBack) {
+  kv5e::TextState& text = pdev_->hpglState.text;
+  text.verticalPath = 1;
+  text.verticalPathUsed = 1;
+  kv5e::ResetHpglState(pdev_->hpglState);
+  EXPECT_EQ(text.verticalPath, 2);
+  EXPECT_EQ(Select(kUnivers, 50, nullptr), "\x1B&c0T\x1B(19U\x1B(s4148t0b0s12.00v1P");
+  EXPECT_EQ(text.verticalPath, 0);
+  // A job that never turned it sends nothing for it.
+  text.verticalPathUsed = 0;
+  kv5e::ResetHpglState(pdev_->hpglState);
+  EXPECT_EQ(Select(kUnivers, 50, nullptr), "\x1B(19U\x1B(s4148t0b0s12.00v1P");
 }
 
 TEST_F(DeviceFontsTest, NothingIsWrittenForFontsOutsideTheTable) {

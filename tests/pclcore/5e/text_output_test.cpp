@@ -754,5 +754,40 @@ TEST_F(ResidentTextTest, ArialIsPrintedInTheResidentArialWhenFontsAreNotDownload
   EXPECT_NE(Printed(Script(stream), 'P').find("Resident"), std::string::npos);
 }
 
+
+// The same resident font at the same size serves runs of any angle: a run
+// that turns to labels sends its own direction, whatever an earlier run left.
+TEST_F(ResidentTextTest, LabelsOfALaterRunTakeTheirOwnDirection) {
+  if (!HaveFont(u"Arial", "Liberation")) GTEST_SKIP() << "no stand-in for Arial";
+  ASSERT_TRUE(Enable({"reverseOrder=0"}));
+  auto* pdev = reinterpret_cast<PclPdev*>(surface_->dhpdev);
+  kv5e::SetDm(pdev, DmField("trueTypeDownload"), 0);
+  Font turned = Realize(u"Arial", 100, 900);
+  String up = Text(turned.get(), u"Up", {1000, 2000});
+  const RECTL& bk = up->rclBkGround;
+  Clip cut = ClipOf({{bk.left + 10, 0, 4000, 4000}});
+  Font level = Realize(u"Arial", 100);
+  // The "W" reaches past the room the run gives it: a label in a plain run.
+  String aw = Text(level.get(), u"AW", {600, 3000}, {60, 10});
+  Brush black = SolidBrush(0);
+  ASSERT_TRUE(StartDoc(u"Angles"));
+  ASSERT_TRUE(StartPage());
+  POINTL origin{0, 0};
+  auto textOut = Entry<PFN_DrvTextOut>(INDEX_DrvTextOut);
+  EXPECT_TRUE(textOut(surface_, up.get(), turned.get(), cut.get(), nullptr, nullptr, black.get(),
+                      nullptr, &origin, kCopyPen));
+  EXPECT_TRUE(textOut(surface_, aw.get(), level.get(), nullptr, nullptr, nullptr, black.get(),
+                      nullptr, &origin, kCopyPen));
+  ASSERT_TRUE(SendPage());
+  ASSERT_TRUE(EndDoc());
+  const std::vector<std::string> script = Script(Delivered());
+  const std::string joined = Join(script);
+  const auto first = std::find(script.begin(), script.end(), "DI0,1000");
+  ASSERT_NE(first, script.end()) << joined;
+  const auto second = std::find(first, script.end(), "DI1000,0");
+  ASSERT_NE(second, script.end()) << joined;
+  EXPECT_EQ(Printed(std::vector<std::string>(second, script.end()), 'L'), "W") << joined;
+}
+
 }  // namespace
 
