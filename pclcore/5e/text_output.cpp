@@ -228,10 +228,14 @@ void SendGlyph(PclPdev* pdev, const GLYPHBITS* bits, POINTL at, const RECTL* cli
 
   MovePclCursor(pdev, Clamp32(left + startCol), Clamp32(top + startRow));
   WriteFormatted(pdev, "\x1B*r%dt%dS\x1B*r1A", height, width);
+  // Every row of the glyph carries the same count: its command is made once.
+  char rowCommand[32];
+  const FormatArg rowArgs[1] = {FormatArg(static_cast<std::int64_t>(rowBytes))};
+  const int rowCommandLength = FormatCommand(rowCommand, sizeof(rowCommand), "\x1B*b%dW", rowArgs);
   BYTE shifted[256];
   for (std::int64_t r = startRow; r < endRow; ++r) {
     const BYTE* row = bits->aj + static_cast<std::size_t>(r) * stride;
-    WriteFormatted(pdev, "\x1B*b%dW", static_cast<std::int64_t>(rowBytes));
+    WriteBytes(pdev, rowCommand, static_cast<std::uint32_t>(std::max(rowCommandLength, 0)));
     if (shift == 0) {
       WriteBytes(pdev, row + firstByte, static_cast<std::uint32_t>(rowBytes));
       continue;
