@@ -15,6 +15,7 @@
 
 #include "support/engine_owned.h"
 
+#include "bare_instance.h"
 #include "kvplat/engine_objects.h"
 #include "kvplat/fault.h"
 #include "kvplat/spooler.h"
@@ -217,15 +218,12 @@ Rows ArtRows(const std::vector<std::string>& art) {
 
 // ---- fixture: a device instance writing to a spooler job on a file port -----------------------
 
-class RasterImagesTest : public ::testing::Test {
+class RasterImagesTest : public kvtest::BareInstanceTest {
  protected:
   void SetUp() override {
-    printer_ = kvtest::AddFilePortPrinter(u"Images", &port_);
-    ASSERT_NE(printer_, nullptr);
-    pdev_ = std::make_unique<PclPdev>();
+    MakeInstance(u"Images");
+    if (HasFatalFailure()) return;
     PclPdev* pdev = pdev_.get();
-    pdev->magicHead = pdev->magicTail = kv5e::kPdevMagic;
-    pdev->printer = printer_;
     kv5e::SetDm(pdev, DmField("dmPrintQuality"), 300);
     kv5e::SetDm(pdev, DmField("scalePercent"), 100);
     SetPage(kPageWidth, kPageHeight);
@@ -237,34 +235,15 @@ class RasterImagesTest : public ::testing::Test {
     mono_.cEntries = 2;
     mono_.pulXlate = monoColors_;
   }
-  void TearDown() override {
-    kvplat::fault::ClearAll();
-    kv5e::ResetHpglState(pdev_->hpglState);
-    kv5e::FreeRasterBuffers(pdev_->raster);
-    if (printer_) ClosePrinter(printer_);
-  }
   void SetPage(LONG width, LONG height) {
     pdev_->cxSurface = static_cast<std::uint32_t>(width);
     pdev_->cySurface = static_cast<std::uint32_t>(height);
     pdev_->surfaceGeometry.printableHeight = static_cast<std::uint16_t>(height);
     surface_.sizlBitmap = SIZEL{width, height};
   }
-  void Set(const kvset::RecordField& field, int value) { kv5e::SetDm(pdev_.get(), field, value); }
-  PclPdev* pdev() { return pdev_.get(); }
 
   // Runs `body` in a job of its own and returns what the port received.
-  std::string Job(const std::function<void()>& body) {
-    DOC_INFO_1W doc{const_cast<LPWSTR>(u"images"), nullptr, nullptr};
-    EXPECT_GT(StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc)), 0u);
-    pdev_->flags &= ~kv5e::kFlagAborted;
-    kv5e::ResetOutputBuffer(pdev_.get());
-    body();
-    kvplat::fault::ClearAll();
-    kv5e::FlushOutput(pdev_.get());
-    if (!EndDocPrinter(printer_)) return "<no delivery>";
-    std::ifstream in(port_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string Job(const std::function<void()>& body) { return RunJob(body); }
   // Raster images written by one call.
   std::vector<Printed> Draw(const std::function<BOOL()>& call, BOOL expected = TRUE) {
     const std::string stream = Job([&] { EXPECT_EQ(call(), expected); });
@@ -287,9 +266,6 @@ class RasterImagesTest : public ::testing::Test {
   }
 
   kvtest::TempRoot root_;
-  HANDLE printer_ = nullptr;
-  std::string port_;
-  std::unique_ptr<PclPdev> pdev_;
   SURFOBJ surface_{};
   ULONG monoColors_[2] = {0x000000, 0xFFFFFF};
   XLATEOBJ mono_{};  // black and white

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bare_instance.h"
 #include "kvplat/engine_fonts.h"
 #include "kvplat/fault.h"
 #include "kvplat/spooler.h"
@@ -297,19 +298,16 @@ struct StringDeleter {
 };
 using StringPtr = std::unique_ptr<STROBJ, StringDeleter>;
 
-class SoftFontsTest : public ::testing::Test {
+class SoftFontsTest : public kvtest::BareInstanceTest {
  protected:
   void SetUp() override {
     sans_ = FontPath(u"Liberation Sans");
     if (sans_.find("LiberationSans-Regular") == std::string::npos) {
       GTEST_SKIP() << "fonts-liberation is not installed";
     }
-    printer_ = kvtest::AddFilePortPrinter(u"Fonts", &port_);
-    ASSERT_NE(printer_, nullptr);
-    pdev_ = std::make_unique<PclPdev>();
+    MakeInstance(u"Fonts");
+    if (HasFatalFailure()) return;
     PclPdev* pdev = pdev_.get();
-    pdev->magicHead = pdev->magicTail = kv5e::kPdevMagic;
-    pdev->printer = printer_;
     kv5e::SetDm(pdev, DmField("dmPrintQuality"), 300);
     kv5e::SetDm(pdev, DmField("trueTypeDownload"), 1);
     kv5e::SetDm(pdev, DmField("trueTypeMethod"), 0);
@@ -317,15 +315,6 @@ class SoftFontsTest : public ::testing::Test {
     kv5e::ResetOutputBuffer(pdev);
     Text().charSet = 0;
   }
-  void TearDown() override {
-    kvplat::fault::ClearAll();
-    if (pdev_) {
-      kv5e::FreeSoftFonts(pdev_.get());
-      kv5e::ResetHpglState(pdev_->hpglState);
-    }
-    if (printer_) ClosePrinter(printer_);
-  }
-  PclPdev* pdev() { return pdev_.get(); }
   kv5e::TextState& Text() { return pdev_->hpglState.text; }
 
   // A font on a file at an em height in pixels (300 dpi, no mapping).
@@ -386,23 +375,13 @@ class SoftFontsTest : public ::testing::Test {
 
   // Runs `body` in a job of its own and returns what the port received.
   Received Job(const std::function<void()>& body) {
-    DOC_INFO_1W doc{const_cast<LPWSTR>(u"fonts"), nullptr, nullptr};
-    EXPECT_GT(StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc)), 0u);
-    pdev_->flags &= ~kv5e::kFlagAborted;
-    kv5e::ResetOutputBuffer(pdev_.get());
-    body();
-    kvplat::fault::ClearAll();
-    kv5e::FlushOutput(pdev_.get());
-    EXPECT_TRUE(EndDocPrinter(printer_));
-    std::ifstream in(port_, std::ios::binary);
-    return Interpret(std::string(std::istreambuf_iterator<char>(in), {}));
+    const std::string stream = RunJob(body);
+    EXPECT_NE(stream, "<no delivery>");
+    return Interpret(stream);
   }
 
   kvtest::TempRoot root_;
   std::string sans_;
-  HANDLE printer_ = nullptr;
-  std::string port_;
-  std::unique_ptr<PclPdev> pdev_;
 };
 
 // ---- identifiers and the list --------------------------------------------------------------

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bare_instance.h"
 #include "job_fixture.h"
 #include "kvplat/engine_fonts.h"
 #include "kvplat/engine_objects.h"
@@ -163,15 +164,12 @@ std::string Printed(const std::vector<std::string>& script, char how) {
 
 // ---- a device instance writing to a spooler job ----------------------------------------------
 
-class TextOutputTest : public ::testing::Test {
+class TextOutputTest : public kvtest::BareInstanceTest {
  protected:
   void SetUp() override {
-    printer_ = kvtest::AddFilePortPrinter(u"Text", &port_);
-    ASSERT_NE(printer_, nullptr);
-    pdev_ = std::make_unique<PclPdev>();
+    MakeInstance(u"Text");
+    if (HasFatalFailure()) return;
     PclPdev* pdev = pdev_.get();
-    pdev->magicHead = pdev->magicTail = kv5e::kPdevMagic;
-    pdev->printer = printer_;
     Set(DmField("dmPrintQuality"), 600);
     Set(DmField("scalePercent"), 100);
     Set(DmField("trueTypeDownload"), 1);
@@ -188,17 +186,6 @@ class TextOutputTest : public ::testing::Test {
     black_ = SolidBrush(0x000000);
     white_ = SolidBrush(0xFFFFFF);
   }
-  void TearDown() override {
-    kvplat::fault::ClearAll();
-    if (!pdev_) return;
-    kv5e::ResetHpglState(pdev_->hpglState);
-    kv5e::FreeRasterBuffers(pdev_->raster);
-    kv5e::FreeSoftFonts(pdev_.get());
-    EngFreeMem(pdev_->textPositions);
-    if (printer_) ClosePrinter(printer_);
-  }
-  void Set(const kvset::RecordField& field, int value) { kv5e::SetDm(pdev_.get(), field, value); }
-  PclPdev* pdev() { return pdev_.get(); }
   kv5e::TextState& text() { return pdev_->hpglState.text; }
 
   // What was written since the last call (small amounts, still in the buffer).
@@ -209,19 +196,10 @@ class TextOutputTest : public ::testing::Test {
   }
   // Runs `body` in a job of its own and returns what the port received.
   std::string Job(const std::function<void()>& body) {
-    DOC_INFO_1W doc{const_cast<LPWSTR>(u"text"), nullptr, nullptr};
-    EXPECT_GT(StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&doc)), 0u);
     // A job of its own: the printer starts in PCL without the fonts of earlier jobs.
-    pdev_->flags &= ~kv5e::kFlagAborted;
     pdev_->hpglState.bInHpgl2 = 0;
     kv5e::FreeSoftFonts(pdev_.get());
-    kv5e::ResetOutputBuffer(pdev_.get());
-    body();
-    kvplat::fault::ClearAll();
-    kv5e::FlushOutput(pdev_.get());
-    if (!EndDocPrinter(printer_)) return "<no delivery>";
-    std::ifstream in(port_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return RunJob(body);
   }
   BOOL Draw(STROBJ* str, FONTOBJ* font, CLIPOBJ* clip = nullptr, RECTL* extra = nullptr,
             RECTL* opaque = nullptr, BRUSHOBJ* fore = nullptr, BRUSHOBJ* back = nullptr) {
@@ -236,9 +214,6 @@ class TextOutputTest : public ::testing::Test {
   }
 
   kvtest::TempRoot root_;
-  HANDLE printer_ = nullptr;
-  std::string port_;
-  std::unique_ptr<PclPdev> pdev_;
   SURFOBJ surface_{};
   Brush black_, white_;
 };
