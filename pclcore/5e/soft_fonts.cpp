@@ -825,7 +825,18 @@ BOOL DownloadBitmapGlyphs(PclPdev* pdev, FONTOBJ* font, SoftFontEntry* entry,
     const auto* data = static_cast<const GLYPHDATA*>(result);
     const GLYPHBITS* bits = data->gdf.pgb;
     if (bits == nullptr) continue;
-    const LONG width = bits->sizlBitmap.cx, height = bits->sizlBitmap.cy;
+    LONG width = bits->sizlBitmap.cx, height = bits->sizlBitmap.cy;
+    POINTL origin = bits->ptlOrigin;
+    static constexpr BYTE kBlankRow[1] = {0};
+    const BYTE* rows = bits->aj;
+    if ((width <= 0 || height <= 0) && code > 255) {
+      // A blank two-byte character (a space in a raw-code run) still moves
+      // the cursor: the printer's own space rule covers code 32 only, so it
+      // goes as one white dot with its advance.
+      width = height = 1;
+      origin = POINTL{0, 0};
+      rows = kBlankRow;
+    }
     if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) continue;
     // The printer moves its cursor across the page by the character's
     // advance: what the run moves along x (a turned run's images are turned
@@ -843,10 +854,9 @@ BOOL DownloadBitmapGlyphs(PclPdev* pdev, FONTOBJ* font, SoftFontEntry* entry,
 
     const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) + 7) / 8;
     const std::uint64_t total = rowBytes * static_cast<std::uint64_t>(height);
-    const BYTE* rows = bits->aj;
     BYTE descriptor[16] = {4, 0, 14, 1, 0, 0};
-    Put16(descriptor + 6, bits->ptlOrigin.x);
-    Put16(descriptor + 8, -static_cast<std::int64_t>(bits->ptlOrigin.y));
+    Put16(descriptor + 6, origin.x);
+    Put16(descriptor + 8, -static_cast<std::int64_t>(origin.y));
     Put16(descriptor + 10, width);
     Put16(descriptor + 12, height);
     Put16(descriptor + 14, deltaX);

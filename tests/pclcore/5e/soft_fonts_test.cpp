@@ -738,6 +738,26 @@ TEST_F(SoftFontsTest, RawCodesAreRewrittenToLeadBytesOfTheEntry) {
   EXPECT_EQ(r.headers[0].bytes[2], 16);  // bitmap, double-byte form
 }
 
+// The printer knows no space of its own in two-byte codes: a blank character
+// goes as one white dot that moves the cursor by its advance.
+TEST_F(SoftFontsTest, BlankCharacterOfARawCodeRunKeepsItsAdvance) {
+  FontPtr font = Realize(sans_, 40);
+  Text().notAnsi = 1;
+  Text().rawCodes = 1;
+  Run run = Prepare(font.get(), u"A B");
+  ASSERT_NE(run.str, nullptr);
+  const Received r = Job([&] { EXPECT_TRUE(SelectRun(font.get(), run, 40)); });
+  ASSERT_EQ(r.chars.size(), 3u);
+  const Character& space = r.chars[1];
+  EXPECT_EQ(space.code, 0x8020);
+  ASSERT_EQ(space.payload.size(), 17u);
+  EXPECT_EQ(U16(&space.payload[10]), 1);  // width
+  EXPECT_EQ(U16(&space.payload[12]), 1);  // height
+  EXPECT_EQ(static_cast<std::int16_t>(U16(&space.payload[14])),
+            4 * (run.str->pgp[2].ptl.x - run.str->pgp[1].ptl.x));
+  EXPECT_EQ(space.payload[16], 0);  // white
+}
+
 // ---- state across runs and pages ------------------------------------------------------------
 
 TEST_F(SoftFontsTest, OutlineHeightAndSelectionAreSentOnlyWhenTheyChange) {
