@@ -104,6 +104,10 @@ TEST(TextLayoutTest, LinesTabsWrappingAndPages) {
       {"only a form feed", "\f", 100, 3, u""},
       {"form feeds in a row eject blank pages", "\f\fa", 100, 3, u" |  | 0:a"},
       {"two form feeds at the end", "a\f\f", 100, 3, u"0:a | "},
+      {"empty lines at the end start no page", "1\n2\n3\n\n\n", 100, 3, u"0:1/0:2/0:3"},
+      {"a line end after the last form feed", "a\f\n", 100, 3, u"0:a"},
+      {"an indented word longer than the line keeps its indent", "    abcdefghijklmnop", 100, 5,
+       u"40:abcdef/0:ghijklmnop"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(LayOut(c.text, c.width, c.linesPerPage), c.expected) << c.what;
@@ -131,7 +135,9 @@ TEST(TextLayoutTest, DecodingReplacesBadBytesAndDropsControls) {
       {"line ends", "a\r\nb\rc\n\r\n", u"a\nb\nc\n\n"},
       {"tab and form feed kept, other controls dropped", std::string_view("\t\f\x1B[1m\x00\x7F!", 9),
        u"\t\f[1m!"},
-      {"C1 controls dropped", "a\xC2\x85" "b", u"ab"},
+      {"C1 controls dropped", "a\xC2\x80\xC2\x9F" "b", u"ab"},
+      {"other line separators end the line", "a\x0B" "b\xC2\x85" "c\xE2\x80\xA8" "d\xE2\x80\xA9" "e",
+       u"a\nb\nc\nd\ne"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(DecodeText(c.bytes), c.expected) << c.what;
@@ -202,6 +208,27 @@ TEST(TextLayoutTest, PageNumbersAndLinesPerPage) {
   EXPECT_EQ(kvprint::LinesPerPage(1099, 100), 10);
   EXPECT_EQ(kvprint::LinesPerPage(50, 100), 1) << "a page always takes a line";
   EXPECT_EQ(kvprint::LinesPerPage(1000, 0), 1);
+}
+
+// Hanging tabs far past the width, and a line longer than one measuring
+// call takes, lay out like any other.
+TEST(TextLayoutTest, HugeTabsAndVeryLongLines) {
+  TextLayout layout;
+  const std::string tabs = "a" + std::string(3000, '\t') + "b";
+  ASSERT_TRUE(LayOutText(DecodeText(tabs), TextLayoutParams{100, 1'000'000, 5}, FakeMeasure, &layout));
+  EXPECT_EQ(Render(layout), u"0:a/0:b");
+
+  constexpr std::size_t kLong = 200000;
+  std::size_t longest = 0;
+  const kvprint::MeasureText bounded = [&](std::u16string_view text, int* extents) {
+    longest = std::max(longest, text.size());
+    return text.size() <= 65536 && FakeMeasure(text, extents);
+  };
+  ASSERT_TRUE(LayOutText(std::u16string(kLong, u'x'), TextLayoutParams{1000, 80, 100000}, bounded,
+                         &layout));
+  EXPECT_LE(longest, 65536u);
+  EXPECT_EQ(layout.lines.size(), kLong / 100);
+  EXPECT_EQ(layout.runs.back().length, 100u);
 }
 
 }  // namespace

@@ -584,7 +584,7 @@ int Run(const Options& options) {
     if (!kvprint::PrepareTextDocument(dc.dc, text, textOptions, document.get(), &error)) {
       return Fail("cannot lay out \"" + options.file + "\": " + error);
     }
-    text = {};
+    std::string().swap(text);  // the bytes are not needed while printing
     for (int i = 0; i < static_cast<int>(document->layout.pages.size()); ++i) {
       pages.push_back({[document, i](HDC pageDc, const kvprint::PageArea&) {
         return kvprint::DrawTextDocumentPage(pageDc, *document, i);

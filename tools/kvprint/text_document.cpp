@@ -76,7 +76,7 @@ bool PrepareTextDocument(HDC dc, std::string_view bytes, const TextOptions& opti
   params.width = document->right - document->left;
   params.tabWidth = 8 * column;
   params.linesPerPage = LinesPerPage(bodyHeight, document->lineHeight);
-  if (params.width < 8 * column || bodyHeight < document->lineHeight) {
+  if (params.width < column || bodyHeight < document->lineHeight) {
     SelectObject(dc, old);
     *error = "the margins leave no room for text at this size";
     return false;
@@ -95,6 +95,22 @@ bool PrepareTextDocument(HDC dc, std::string_view bytes, const TextOptions& opti
   return true;
 }
 
+namespace {
+
+// The header in the width: a long name loses its middle to "..." so that
+// the page numbers always show.
+std::u16string FittingHeader(HDC dc, std::u16string_view name, int page, int pages, int width) {
+  std::u16string header = HeaderText(name, page, pages);
+  for (std::size_t keep = name.size(); keep > 0 && StringWidth(dc, header) > width; --keep) {
+    const std::u16string shorter = std::u16string(name.substr(0, (keep + 1) / 2)) + u"\u2026" +
+                                   std::u16string(name.substr(name.size() - keep / 2));
+    header = HeaderText(shorter, page, pages);
+  }
+  return header;
+}
+
+}  // namespace
+
 bool DrawTextDocumentPage(HDC dc, const TextDocument& document, int page) {
   const TextLayout& layout = document.layout;
   if (page < 0 || static_cast<std::size_t>(page) >= layout.pages.size()) return false;
@@ -107,7 +123,8 @@ bool DrawTextDocumentPage(HDC dc, const TextDocument& document, int page) {
   const int pages = static_cast<int>(layout.pages.size());
   if (document.options.numbers == PageNumbers::Header) {
     ok &= DrawString(dc, document.left, document.top,
-                     HeaderText(document.options.name, page + 1, pages));
+                     FittingHeader(dc, document.options.name, page + 1, pages,
+                                   document.right - document.left));
     // A rule between the header and the body.
     const int ruleY = document.top + document.lineHeight + document.lineHeight / 2;
     ok &= MoveToEx(dc, document.left, ruleY, nullptr) != 0;

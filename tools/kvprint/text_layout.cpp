@@ -1,6 +1,7 @@
 #include "tools/kvprint/text_layout.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kvprint {
 namespace {
@@ -10,7 +11,10 @@ bool InRange(unsigned char byte, unsigned char low, unsigned char high) {
 }
 
 // Appends a code point as UTF-16, dropping the controls a page cannot show.
+// The other line separators (vertical tab, next line, line and paragraph
+// separators) end the line as a line feed does.
 void Append(std::u16string& out, char32_t code) {
+  if (code == 0x0B || code == 0x85 || code == 0x2028 || code == 0x2029) code = u'\n';
   if (code < 0x20) {
     if (code == u'\t' || code == u'\n' || code == u'\f') out.push_back(static_cast<char16_t>(code));
     return;
@@ -26,7 +30,12 @@ void Append(std::u16string& out, char32_t code) {
 }
 
 bool IsSpace(char16_t c) { return c == u' ' || c == u'\t'; }
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Characters measured in one call at most: the measuring keeps a width per
+// character, and a line of a whole file must not make it hold them all.
+constexpr std::uint32_t kMeasureChunk = 65536;
 
 // Lays out one line of the source (no LF or FF inside) into output lines.
 class LineBreaker {
@@ -45,7 +54,9 @@ class LineBreaker {
         continue;
       }
       std::uint32_t e = s;
-      while (e < end && text[e] != u'\t') ++e;
+      while (e < end && text[e] != u'\t' && e - s < kMeasureChunk) ++e;
+      // A chunk never ends between the halves of a surrogate pair.
+      if (e < end && e - s > 1 && IsHighSurrogate(text[e - 1]) && IsLowSurrogate(text[e])) --e;
       extents_.resize(e - s);
       if (!measure_(std::u16string_view(text).substr(s, e - s), extents_.data())) return false;
       int previous = 0;
@@ -67,7 +78,8 @@ class LineBreaker {
   }
 
  private:
-  int Advance(std::uint32_t i, int x) const {
+  // Positions are 64-bit: spaces and tabs may hang far past the width.
+  std::int64_t Advance(std::uint32_t i, std::int64_t x) const {
     if (layout_->text[i] == u'\t') return (x / params_.tabWidth + 1) * params_.tabWidth - x;
     return advances_[i - begin_];
   }
@@ -77,13 +89,15 @@ class LineBreaker {
   // fitting. Always past `pos`.
   std::uint32_t FindCut(std::uint32_t pos, std::uint32_t end) const {
     const std::u16string& text = layout_->text;
-    int x = 0;
+    std::int64_t x = 0;
     std::uint32_t breakAt = 0;  // a word's first character after spaces; 0: none yet
+    bool seenVisible = false;   // spaces before the row's first word are its indent
     for (std::uint32_t i = pos; i < end; ++i) {
       const char16_t c = text[i];
-      const int next = x + Advance(i, x);
+      const std::int64_t next = x + Advance(i, x);
       if (!IsSpace(c)) {
-        if (i > pos && IsSpace(text[i - 1])) breakAt = i;
+        if (i > pos && IsSpace(text[i - 1]) && seenVisible) breakAt = i;
+        seenVisible = true;
         if (next > params_.width && i > pos) {
           if (breakAt > pos) return breakAt;
           // No space to break at: cut the word, keeping a surrogate pair whole.
@@ -102,7 +116,7 @@ class LineBreaker {
     const std::u16string& text = layout_->text;
     TextLine line;
     line.firstRun = static_cast<std::uint32_t>(layout_->runs.size());
-    int x = 0;
+    std::int64_t x = 0;
     std::uint32_t i = pos;
     while (i < cut) {
       // Spaces and tabs before the run.
@@ -112,7 +126,7 @@ class LineBreaker {
       }
       if (i == cut) break;
       TextRun run;
-      run.x = x;
+      run.x = static_cast<int>(std::min<std::int64_t>(x, INT32_MAX));
       run.start = i;
       std::uint32_t lastVisible = i;
       while (i < cut && text[i] != u'\t') {
@@ -233,6 +247,11 @@ bool LayOutText(std::u16string text, const TextLayoutParams& params, const Measu
       layout->pages.push_back({static_cast<std::uint32_t>(layout->lines.size()), 0});
     }
     begin = i + 1;
+  }
+  // Empty lines at the very end print nothing: they start no page of their own.
+  while (layout->pages.back().lineCount > 0 && layout->lines.back().runCount == 0) {
+    layout->lines.pop_back();
+    --layout->pages.back().lineCount;
   }
   // A form feed at the end ejects the last page; it does not start another.
   if (layout->pages.size() > 1 && layout->pages.back().lineCount == 0) layout->pages.pop_back();
