@@ -65,12 +65,32 @@ struct SharedFace {
   std::vector<std::int32_t> advances;
 };
 
+// What makes two realizations the same font to a graphics library: the face,
+// the transform, the simulations, the character set and the name reported.
+// Such realizations share their unique value (iUniq), as the engine's cached
+// realizations do, so that a library keeps what it made for the font (a
+// printer's soft font) when an application makes the same font again.
+struct RealizationKey {
+  std::string path;
+  LONG index = 0;
+  double m11 = 0, m12 = 0, m21 = 0, m22 = 0;
+  FLONG type = 0;
+  BYTE charSet = 0;
+  std::u16string faceName;
+  LONG dpiX = 0, dpiY = 0;
+  auto operator<=>(const RealizationKey&) const = default;
+};
+// Realizations remembered before the table starts again (a font made after
+// that is new to the libraries, which only costs them a second download).
+constexpr std::size_t kRememberedRealizations = 4096;
+
 struct FontState {
   std::mutex lock;
   FT_Library library = nullptr;
   bool initialized = false;
   std::map<std::pair<std::string, LONG>, SharedFace*> faces;
   ULONG nextFaceId = 1;
+  std::map<RealizationKey, ULONG> realizations;
 };
 
 FontState& State() {
@@ -823,7 +843,22 @@ FONTOBJ* CreateFontObjectForFace(const LOGFONTW& font, const ResolvedFace& resol
   }
   if (IsDoubleByteSet(f->ifi->jWinCharSet)) type |= FO_DBCS_FONT;
   FONTOBJ& o = f->object;
-  o.iUniq = gNextUniq.fetch_add(1);
+  {
+    RealizationKey key{resolved.path, resolved.index, f->m11, f->m12, f->m21, f->m22, type,
+                       f->ifi->jWinCharSet, {}, dpi.cx, dpi.cy};
+    const BYTE* name = reinterpret_cast<const BYTE*>(f->ifi) + f->ifi->dpwszFaceName;
+    const BYTE* end = reinterpret_cast<const BYTE*>(f->ifi) + f->ifi->cjThis;
+    for (; name + 1 < end; name += 2) {
+      char16_t unit;
+      std::memcpy(&unit, name, sizeof(unit));
+      if (unit == 0) break;
+      key.faceName.push_back(unit);
+    }
+    if (s.realizations.size() >= kRememberedRealizations) s.realizations.clear();
+    auto [at, added] = s.realizations.try_emplace(std::move(key), 0);
+    if (added) at->second = gNextUniq.fetch_add(1);
+    o.iUniq = at->second;
+  }
   o.iFace = static_cast<ULONG>(resolved.index + 1);
   double maxAdvance = (f->ifi->fwdMaxCharInc > 0 ? f->ifi->fwdMaxCharInc : upem) * f->advanceScale;
   if (f->fixedPitch) maxAdvance = std::round(maxAdvance);

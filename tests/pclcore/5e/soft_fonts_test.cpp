@@ -410,10 +410,11 @@ TEST_F(SoftFontsTest, EachListNumbersItsFontsFromItsOwnFirstIdentifier) {
 
 TEST_F(SoftFontsTest, ThirtySecondFontDeletesTheListAndStartsAgain) {
   kv5e::SetDm(pdev(), DmField("trueTypeMethod"), 1);  // small bitmap fonts
+  // Thirty-two sizes: a font made again at the same size is the same font.
   std::vector<FontPtr> fonts;
-  for (int i = 0; i < 32; ++i) fonts.push_back(Realize(sans_, 20));
+  for (int i = 0; i < 32; ++i) fonts.push_back(Realize(sans_, 20 + i));
   const Received r = Job([&] {
-    for (FontPtr& font : fonts) EXPECT_TRUE(Select(font.get(), u"x", 20));
+    for (int i = 0; i < 32; ++i) EXPECT_TRUE(Select(fonts[i].get(), u"x", 20 + i));
   });
   ASSERT_EQ(r.headers.size(), 32u);
   std::vector<std::int64_t> first31;
