@@ -644,6 +644,28 @@ TEST_F(EngineFonts, AllocationFailuresFailCleanly) {
   EXPECT_EQ(FONTOBJ_cGetGlyphs(font.get(), FO_GLYPHBITS, 1, &a, &glyph), 1u);
 }
 
+// A library keeps what it made for a realization (a printer's soft font) by
+// its unique value: the same font made again keeps it, any difference in
+// size, angle, simulation or name makes another.
+TEST_F(EngineFonts, SameRealizationKeepsItsUniqueValue) {
+  FontPtr first = Realize(u"Arial", -100);
+  ASSERT_NE(first, nullptr);
+  const ULONG uniq = first->iUniq;
+  first.reset();
+  FontPtr again = Realize(u"Arial", -100);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(again->iUniq, uniq);
+  FontPtr twin = Realize(u"Arial", -100);
+  EXPECT_EQ(twin->iUniq, uniq);
+  const FontPtr others[] = {Realize(u"Arial", -101), Realize(u"Arial", -100, 700),
+                            Realize(u"Arial", -100, 400, true), Realize(u"Arial", -100, 400, false, 900),
+                            Realize(u"Liberation Sans", -100)};
+  for (const FontPtr& other : others) {
+    ASSERT_NE(other, nullptr);
+    EXPECT_NE(other->iUniq, uniq);
+  }
+}
+
 TEST_F(EngineFonts, FontsShareTheirFaceAndOutliveEachOther) {
   FontPtr first = Realize(u"Arial", -100);
   FontPtr second = Realize(u"Arial", -30);
