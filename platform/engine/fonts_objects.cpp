@@ -141,6 +141,12 @@ SharedFace* AcquireFace(FontState& s, const std::string& path, LONG index) {
     delete shared;
     return nullptr;
   }
+  // FreeType makes only a Unicode character map current: a symbol font
+  // (Wingdings, Symbol) would map nothing. Its own map serves instead.
+  if (shared->face->charmap == nullptr && shared->face->num_charmaps > 0 &&
+      FT_Select_Charmap(shared->face, FT_ENCODING_MS_SYMBOL) != 0) {
+    FT_Set_Charmap(shared->face, shared->face->charmaps[0]);
+  }
   shared->references = 1;
   shared->id = s.nextFaceId++;
   s.faces.emplace(std::make_pair(path, index), shared);

@@ -390,6 +390,43 @@ TEST_F(EngineFonts, CollectionsHandOverTheWholeFileAndTheirFaceNumber) {
             nullptr);
 }
 
+// A symbol font's character map is its own (platform 3, encoding 0): its
+// characters are found through it, at their codes or at 0xF000 and above.
+TEST_F(EngineFonts, SymbolFontsMapTheirCharacters) {
+  ResolvedFace sans;
+  ASSERT_TRUE(ResolveFace(u"Liberation Sans", 400, false, &sans));
+  std::vector<unsigned char> bytes = ReadBytes(sans.path);
+  ASSERT_GT(bytes.size(), 12u);
+  auto u16 = [&](std::size_t at) { return static_cast<unsigned>(bytes[at] << 8 | bytes[at + 1]); };
+  auto u32 = [&](std::size_t at) { return static_cast<std::size_t>(u16(at)) << 16 | u16(at + 2); };
+  std::size_t cmap = 0;
+  for (unsigned t = 0; t < u16(4); ++t) {
+    const std::size_t entry = 12 + 16 * static_cast<std::size_t>(t);
+    if (std::memcmp(&bytes[entry], "cmap", 4) == 0) cmap = u32(entry + 8);
+  }
+  ASSERT_NE(cmap, 0u);
+  // Every encoding record becomes a Windows symbol one.
+  for (unsigned r = 0; r < u16(cmap + 2); ++r) {
+    const std::size_t record = cmap + 4 + 8 * static_cast<std::size_t>(r);
+    bytes[record] = 0, bytes[record + 1] = 3, bytes[record + 2] = 0, bytes[record + 3] = 0;
+  }
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("kv_symbol_" + std::to_string(::getpid()) + ".ttf");
+  {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::fclose(file);
+  }
+  ResolvedFace symbol;
+  symbol.path = path.string();
+  FontPtr font(kvplat::engine::CreateFontObjectForFace(Logical(u"Symbolic", -100), symbol, k600,
+                                                       kIdentity));
+  std::filesystem::remove(path);
+  ASSERT_NE(font, nullptr);
+  EXPECT_NE(GlyphOf(font.get(), u'A'), 0u);
+}
+
 TEST_F(EngineFonts, FontInfoSizesTheLargestGlyph) {
   FontPtr font = Realize(u"Arial", -100);
   FONTINFO info{};
