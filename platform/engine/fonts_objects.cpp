@@ -973,7 +973,9 @@ STROBJ* CreateStringObject(FONTOBJ* font, std::span<const WCHAR> text, bool glyp
     GLYPHPOS& gp = str->positions[i];
     gp.hg = glyph;
     gp.pgdf = nullptr;
-    gp.ptl = POINTL{static_cast<LONG>(std::lround(x)), static_cast<LONG>(std::lround(y))};
+    // Far positions stay far: clamped, never wrapped back onto the page.
+    gp.ptl = POINTL{static_cast<LONG>(std::lround(std::clamp(x, -2147483647.0, 2147483647.0))),
+                    static_cast<LONG>(std::lround(std::clamp(y, -2147483647.0, 2147483647.0)))};
     box.Extend(x, y);
     double advance = advances.empty() ? AdvanceOf(f, glyph) : advances[i];
     if (firstAdvance < 0) firstAdvance = advance;

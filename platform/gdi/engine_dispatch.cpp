@@ -847,7 +847,12 @@ void ForEachGlyphImage(STROBJ* str, F&& f) {
       if (gp.pgdf == nullptr || gp.pgdf->pgb == nullptr) continue;
       const GLYPHBITS* bits = gp.pgdf->pgb;
       if (bits->sizlBitmap.cx <= 0 || bits->sizlBitmap.cy <= 0) continue;
-      f(bits, POINTL{gp.ptl.x + bits->ptlOrigin.x, gp.ptl.y + bits->ptlOrigin.y});
+      // Positions far off any page are held at 2^30, where sums cannot overflow.
+      const auto near = [](std::int64_t v) {
+        return static_cast<LONG>(std::clamp<std::int64_t>(v, -(1 << 30), 1 << 30));
+      };
+      f(bits, POINTL{near(std::int64_t{gp.ptl.x} + bits->ptlOrigin.x),
+                     near(std::int64_t{gp.ptl.y} + bits->ptlOrigin.y)});
     }
   } while (more);
 }

@@ -427,6 +427,17 @@ TEST_F(EngineFonts, SymbolFontsMapTheirCharacters) {
   EXPECT_NE(GlyphOf(font.get(), u'A'), 0u);
 }
 
+TEST_F(EngineFonts, FarGlyphPositionsAreHeldNotWrapped) {
+  FontPtr font = Realize(u"Arial", -100);
+  ASSERT_NE(font, nullptr);
+  const LONG advances[] = {2147483000, 2147483000, 10};
+  StringPtr str(CreateStringObject(font.get(), std::u16string_view(u"ABC"), false, POINTL{0, 0},
+                                   advances));
+  ASSERT_NE(str, nullptr);
+  EXPECT_GT(str->pgp[1].ptl.x, 2147482000);
+  EXPECT_EQ(str->pgp[2].ptl.x, 2147483647);
+}
+
 TEST_F(EngineFonts, FontInfoSizesTheLargestGlyph) {
   FontPtr font = Realize(u"Arial", -100);
   FONTINFO info{};
