@@ -155,6 +155,8 @@ TEST_F(KvprintTextTest, TextOptionsAreCheckedAndOtherFilesRefused) {
       {"--font Arial picture.png", 2, "--font is for text files"},
       {"'" + binary + "'", 1, "not a text file"},
       {"--margin 100 --size 400 '" + notes + "'", 1, "no room"},
+      {"'" + dir_ + "'", 1, "it is a folder"},
+      {"'" + dir_ + "/missing.txt'", 1, "no such file"},
   };
   for (const Case& c : cases) {
     const Outcome run = Kvprint(c.args);
@@ -162,6 +164,18 @@ TEST_F(KvprintTextTest, TextOptionsAreCheckedAndOtherFilesRefused) {
     EXPECT_NE(run.output.find(c.message), std::string::npos) << c.args << ": " << run.output;
     EXPECT_FALSE(std::filesystem::exists(out_)) << c.args;
   }
+}
+
+// A face the machine does not have prints in the default face, and says so.
+TEST_F(KvprintTextTest, AnUnknownFaceIsNamedInAWarning) {
+  const std::string notes = dir_ + "/notes.txt";
+  WriteFile(notes, kNotes);
+  const Outcome known = Kvprint("--font 'courier new' '" + notes + "'");
+  EXPECT_EQ(known.status, 0) << known.output;
+  EXPECT_EQ(known.output.find("no font"), std::string::npos) << known.output;
+  const Outcome unknown = Kvprint("--font 'No Such Face' '" + notes + "'");
+  EXPECT_EQ(unknown.status, 0) << unknown.output;
+  EXPECT_NE(unknown.output.find("no font \"No Such Face\" here"), std::string::npos) << unknown.output;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -414,13 +416,49 @@ bool IsFileOnlyPort(std::u16string_view port) {
 
 // ---- the document -------------------------------------------------------------------
 
-bool ReadWholeFile(const std::string& path, std::string* bytes) {
+// The whole file; false with the system's reason in `why`.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* why) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return false;
+  if (!file) {
+    *why = std::strerror(errno);
+    return false;
+  }
   char buffer[65536];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes->append(buffer, n);
-  return std::ferror(file.get()) == 0;
+  if (std::ferror(file.get()) != 0) {
+    *why = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// A face the machine does not have is printed in fontconfig's default face:
+// say so, as the page will not look as asked.
+void WarnOfStandInFace(HDC dc, HFONT font, std::u16string_view asked) {
+  WCHAR face[LF_FACESIZE] = {};
+  const HGDIOBJ old = SelectObject(dc, font);
+  const int length = GetTextFaceW(dc, LF_FACESIZE, face);
+  SelectObject(dc, old);
+  if (length <= 0) return;
+  const std::u16string_view got(face, static_cast<std::size_t>(length));
+  const auto lower = [](char16_t c) { return c < 128 ? static_cast<char16_t>(std::tolower(c)) : c; };
+  if (std::equal(got.begin(), got.end(), asked.begin(), asked.end(),
+                 [&](char16_t a, char16_t b) { return lower(a) == lower(b); })) {
+    return;
+  }
+  std::fprintf(stderr, "kvprint: no font \"%s\" here: the text is printed in \"%s\"\n",
+               ToUtf8(asked).c_str(), ToUtf8(got).c_str());
+}
+
+// Why a path cannot be printed as a file.
+std::string NotAFileReason(const std::string& path) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return "no such file";
+  if (status.type() == fs::file_type::directory) return "it is a folder";
+  if (ec) return ec.message();
+  return "it is not a regular file";
 }
 
 // Progress on a terminal: "page 3 of 5" rewritten in place.
@@ -550,10 +588,15 @@ int Run(const Options& options) {
     pages = DemoDocument();
   } else {
     std::error_code ec;
-    if (!fs::is_regular_file(options.file, ec)) return Fail("cannot read \"" + options.file + "\"");
+    if (!fs::is_regular_file(options.file, ec)) {
+      return Fail("cannot read \"" + options.file + "\": " + NotAFileReason(options.file));
+    }
     name = ToUtf16(fs::path(options.file).filename().string());
     if (options.text) {
-      if (!ReadWholeFile(options.file, &text)) return Fail("cannot read \"" + options.file + "\"");
+      std::string why;
+      if (!ReadWholeFile(options.file, &text, &why)) {
+        return Fail("cannot read \"" + options.file + "\": " + why);
+      }
       // Text has no NUL bytes: such a file is some other kind of document.
       if (text.find('\0') != std::string::npos) {
         return Fail("cannot print \"" + options.file +
@@ -585,6 +628,7 @@ int Run(const Options& options) {
       return Fail("cannot lay out \"" + options.file + "\": " + error);
     }
     std::string().swap(text);  // the bytes are not needed while printing
+    WarnOfStandInFace(dc.dc, document->font.font, textOptions.face);
     for (int i = 0; i < static_cast<int>(document->layout.pages.size()); ++i) {
       pages.push_back({[document, i](HDC pageDc, const kvprint::PageArea&) {
         return kvprint::DrawTextDocumentPage(pageDc, *document, i);
