@@ -287,8 +287,12 @@ BOOL DrawRun(HDC hdc, int x, int y, UINT options, const RECT* rect, LPCWSTR text
   if (updateCp && horizontal != TA_CENTER) {
     Matrix inverse;
     if (Invert(m, &inverse)) {
+      // The position moves to where the run ends: along the baseline and,
+      // with ETO_PDY, across it by the offsets' sum.
       const double sign = horizontal == TA_RIGHT ? -1 : 1;
-      const double vx = sign * width * fm.baseX, vy = sign * width * fm.baseY;
+      const double rise = pairs ? Sum(sc.up) : 0;
+      const double vx = sign * (width * fm.baseX - rise * fm.downX);
+      const double vy = sign * (width * fm.baseY - rise * fm.downY);
       dc.draw.currentPosition = POINTL{Round(lx + vx * inverse.m11 + vy * inverse.m21),
                                        Round(ly + vx * inverse.m12 + vy * inverse.m22)};
     }

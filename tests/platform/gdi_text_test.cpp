@@ -221,6 +221,14 @@ TEST_F(TextCanvas, UpdateCpDrawsAtAndMovesTheCurrentPosition) {
   ASSERT_TRUE(TextOutW(canvas_.dc(), 0, 0, u"HH", 2));
   GetCurrentPositionEx(canvas_.dc(), &cp);
   EXPECT_EQ(cp.x, 40);
+  // With offsets in pairs the position follows them across the baseline too,
+  // to where the next character would start.
+  SetTextAlign(canvas_.dc(), TA_UPDATECP | TA_BASELINE);
+  const INT pairs[] = {30, 4, 30, 6};
+  ASSERT_TRUE(ExtTextOutW(canvas_.dc(), 0, 0, ETO_PDY, nullptr, u"HH", 2, pairs));
+  GetCurrentPositionEx(canvas_.dc(), &cp);
+  EXPECT_EQ(cp.x, 100);
+  EXPECT_EQ(cp.y, 90);
 }
 
 // ---- metrics and extents ----------------------------------------------------------------
