@@ -558,8 +558,9 @@ unsigned char* KeepBytes(FontObject* f, std::size_t bytes) {
 
 // The glyph's data with its image, rendered once and kept for the life of
 // the realization. Null when the glyph cannot be had or its image is too
-// large to keep (it is then rendered each time). Lock held.
-const GLYPHDATA* KeptGlyph(FontObject* f, HGLYPH hg) {
+// large to keep; in that case *rendered (when given) receives the image just
+// rendered, in the font's scratch until its next glyph. Lock held.
+const GLYPHDATA* KeptGlyph(FontObject* f, HGLYPH hg, GLYPHDATA* rendered = nullptr) {
   FT_Face face = f->shared->face;
   if (hg >= static_cast<HGLYPH>(face->num_glyphs)) return nullptr;
   if (f->cached.empty()) f->cached.assign(static_cast<std::size_t>(face->num_glyphs), nullptr);
@@ -571,10 +572,17 @@ const GLYPHDATA* KeptGlyph(FontObject* f, HGLYPH hg) {
   if (bits == nullptr) return nullptr;
   std::size_t stride = (static_cast<std::size_t>(bits->sizlBitmap.cx) + 7) / 8;
   std::size_t image = offsetof(GLYPHBITS, aj) + stride * static_cast<std::size_t>(bits->sizlBitmap.cy);
-  if (image > kMaxCachedGlyphBytes) return nullptr;
+  const auto notKept = [&] {
+    if (rendered != nullptr) {
+      *rendered = data;
+      rendered->gdf.pgb = bits;
+    }
+    return nullptr;
+  };
+  if (image > kMaxCachedGlyphBytes) return notKept();
   std::size_t bitsBytes = (std::max(image, sizeof(GLYPHBITS)) + 7) & ~std::size_t{7};
   unsigned char* block = KeepBytes(f, sizeof(GLYPHDATA) + bitsBytes);
-  if (block == nullptr) return nullptr;
+  if (block == nullptr) return notKept();
   auto* kept = reinterpret_cast<GLYPHDATA*>(block);
   auto* keptBits = reinterpret_cast<GLYPHBITS*>(block + sizeof(GLYPHDATA));
   std::memset(keptBits, 0, bitsBytes);
@@ -1136,8 +1144,14 @@ KVAPI ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* 
   std::lock_guard guard(s.lock);
   HGLYPH hg = phg[0];
   if (iMode == FO_GLYPHBITS) {
-    if (const GLYPHDATA* kept = KeptGlyph(f, hg)) {
+    GLYPHDATA rendered{};
+    if (const GLYPHDATA* kept = KeptGlyph(f, hg, &rendered)) {
       f->glyph = *kept;
+      *ppvGlyph = &f->glyph;
+      return 1;
+    }
+    if (rendered.gdf.pgb != nullptr) {  // rendered but too large to keep
+      f->glyph = rendered;
       *ppvGlyph = &f->glyph;
       return 1;
     }
@@ -1238,14 +1252,19 @@ KVAPI BOOL STROBJ_bEnum(STROBJ* pstro, ULONG* pc, GLYPHPOS** ppgpos) {
   for (ULONG i = 0; i < count; ++i) {
     offsets[i] = SIZE_MAX;
     GLYPHPOS& gp = str->positions[first + i];
-    if (const GLYPHDATA* kept = KeptGlyph(f, gp.hg)) {
+    GLYPHDATA rendered{};
+    if (const GLYPHDATA* kept = KeptGlyph(f, gp.hg, &rendered)) {
       str->defs[first + i].pgb = kept->gdf.pgb;
       gp.pgdf = &str->defs[first + i];
       continue;
     }
-    if (!LoadOutline(f, gp.hg)) continue;
-    GLYPHBITS* bits = RenderBits(f->shared->face->glyph, &str->scratch, &str->scratchCapacity);
-    if (bits == nullptr) continue;
+    // Rendered but too large to keep: copied from the font's scratch below.
+    GLYPHBITS* bits = rendered.gdf.pgb;
+    if (bits == nullptr) {
+      if (!LoadOutline(f, gp.hg)) continue;
+      bits = RenderBits(f->shared->face->glyph, &str->scratch, &str->scratchCapacity);
+      if (bits == nullptr) continue;
+    }
     std::size_t stride = (static_cast<std::size_t>(bits->sizlBitmap.cx) + 7) / 8;
     std::size_t size = (offsetof(GLYPHBITS, aj) + stride * bits->sizlBitmap.cy + 7) & ~std::size_t{7};
     size = std::max(size, sizeof(GLYPHBITS) + 4);

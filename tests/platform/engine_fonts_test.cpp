@@ -427,6 +427,39 @@ TEST_F(EngineFonts, SymbolFontsMapTheirCharacters) {
   EXPECT_NE(GlyphOf(font.get(), u'A'), 0u);
 }
 
+// Images too large to keep are handed over as rendered, by both ways of
+// asking for them, and alike.
+TEST_F(EngineFonts, LargeGlyphImagesComeAlikeBothWays) {
+  FontPtr font = Realize(u"Arial", -1000);
+  ASSERT_NE(font, nullptr);
+  const HGLYPH w = GlyphOf(font.get(), u'W');
+  HGLYPH handle = w;
+  GLYPHDATA* data = nullptr;
+  ASSERT_EQ(FONTOBJ_cGetGlyphs(font.get(), FO_GLYPHBITS, 1, &handle, reinterpret_cast<PVOID*>(&data)), 1u);
+  const GLYPHBITS* bits = data->gdf.pgb;
+  ASSERT_NE(bits, nullptr);
+  const std::size_t bytes = (bits->sizlBitmap.cx + 7) / 8 * std::size_t(bits->sizlBitmap.cy);
+  ASSERT_GT(bytes, 32u * 1024u);  // larger than what a font keeps
+  const std::vector<BYTE> image(bits->aj, bits->aj + bytes);
+  const SIZEL size = bits->sizlBitmap;
+
+  StringPtr str(CreateStringObject(font.get(), std::u16string_view(u"WW"), false, POINTL{0, 0}));
+  ASSERT_NE(str, nullptr);
+  STROBJ_vEnumStart(str.get());
+  ULONG count = 0;
+  GLYPHPOS* positions = nullptr;
+  STROBJ_bEnum(str.get(), &count, &positions);
+  ASSERT_EQ(count, 2u);
+  for (ULONG i = 0; i < count; ++i) {
+    ASSERT_NE(positions[i].pgdf, nullptr);
+    const GLYPHBITS* each = positions[i].pgdf->pgb;
+    ASSERT_NE(each, nullptr);
+    EXPECT_EQ(each->sizlBitmap.cx, size.cx);
+    EXPECT_EQ(each->sizlBitmap.cy, size.cy);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), each->aj));
+  }
+}
+
 TEST_F(EngineFonts, FarGlyphPositionsAreHeldNotWrapped) {
   FontPtr font = Realize(u"Arial", -100);
   ASSERT_NE(font, nullptr);
