@@ -16,7 +16,7 @@ namespace {
 
 int Mm(const PageArea& area, double mm) { return DemoMm(area, mm); }
 
-struct FontSpec {
+struct FontChoice {
   const char16_t* face;
   double points;
   LONG weight = FW_NORMAL;
@@ -26,17 +26,17 @@ struct FontSpec {
   bool strikeOut = false;
 };
 
-HFONT MakeFont(const PageArea& area, const FontSpec& spec) {
+HFONT MakeFont(const PageArea& area, const FontChoice& choice) {
   LOGFONTW font{};
-  font.lfHeight = -static_cast<LONG>(std::lround(spec.points * area.dpi / 72.0));
-  font.lfEscapement = spec.escapement;
-  font.lfOrientation = spec.escapement;
-  font.lfWeight = spec.weight;
-  font.lfItalic = spec.italic ? 1 : 0;
-  font.lfUnderline = spec.underline ? 1 : 0;
-  font.lfStrikeOut = spec.strikeOut ? 1 : 0;
+  font.lfHeight = -static_cast<LONG>(std::lround(choice.points * area.dpi / 72.0));
+  font.lfEscapement = choice.escapement;
+  font.lfOrientation = choice.escapement;
+  font.lfWeight = choice.weight;
+  font.lfItalic = choice.italic ? 1 : 0;
+  font.lfUnderline = choice.underline ? 1 : 0;
+  font.lfStrikeOut = choice.strikeOut ? 1 : 0;
   font.lfCharSet = DEFAULT_CHARSET;
-  const std::u16string_view face = spec.face;
+  const std::u16string_view face = choice.face;
   std::copy_n(face.data(), std::min<std::size_t>(face.size(), LF_FACESIZE - 1), font.lfFaceName);
   return CreateFontIndirectW(&font);
 }
@@ -44,8 +44,8 @@ HFONT MakeFont(const PageArea& area, const FontSpec& spec) {
 // A font selected for a scope and deleted afterwards.
 class ScopedFont {
  public:
-  ScopedFont(HDC dc, const PageArea& area, const FontSpec& spec)
-      : dc_(dc), font_(MakeFont(area, spec)), old_(font_ != nullptr ? SelectObject(dc, font_) : nullptr) {}
+  ScopedFont(HDC dc, const PageArea& area, const FontChoice& choice)
+      : dc_(dc), font_(MakeFont(area, choice)), old_(font_ != nullptr ? SelectObject(dc, font_) : nullptr) {}
   ~ScopedFont() {
     if (old_ != nullptr) SelectObject(dc_, old_);
     if (font_ != nullptr) DeleteObject(font_);
@@ -172,7 +172,7 @@ bool DrawEffects(HDC dc, const PageArea& area, int left, int* y) {
   *y += Mm(area, 10);
   SetTextAlign(dc, TA_LEFT | TA_BASELINE);
   int x = left;
-  const FontSpec effects[] = {{u"Arial", 12, FW_NORMAL, false, 0, true, false},
+  const FontChoice effects[] = {{u"Arial", 12, FW_NORMAL, false, 0, true, false},
                               {u"Arial", 12, FW_NORMAL, false, 0, false, true},
                               {u"Times New Roman", 12, FW_BOLD, false, 0, true, true}};
   const char16_t* labels[] = {u"Underlined", u"Struck out", u"Underlined and struck out"};
@@ -217,14 +217,14 @@ bool DrawAngles(HDC dc, const PageArea& area, int cx, int cy) {
 
 // Lines of text filling `box`, seen through `region` (deleted here).
 bool TextThroughRegion(HDC dc, const PageArea& area, HRGN region, const RECT& box,
-                       const FontSpec& spec, std::u16string_view line) {
+                       const FontChoice& choice, std::u16string_view line) {
   if (region == nullptr) return false;
   const int saved = SaveDC(dc);
   SelectClipRgn(dc, region);
   DeleteObject(region);
   bool ok = true;
   {
-    ScopedFont font(dc, area, spec);
+    ScopedFont font(dc, area, choice);
     ok &= font.ok();
     SetTextAlign(dc, TA_LEFT | TA_TOP);
     TEXTMETRICW metrics{};
@@ -296,7 +296,7 @@ bool DrawJapanesePage(HDC dc, const PageArea& area) {
   int y = Mm(area, 28);
 
   struct Block {
-    FontSpec font;
+    FontChoice font;
     std::u16string_view text;
   };
   const Block blocks[] = {

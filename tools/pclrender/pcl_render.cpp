@@ -363,27 +363,9 @@ void Interpreter::ResetHpgl() {
   hp_.p2y = frameH_ * kPlu / Dpi();
 }
 
-Paint Interpreter::CurrentPattern() const {
-  Paint p;
-  switch (patternType_) {
-    case 1: p.kind = Paint::White; break;
-    case 2:
-      p.kind = Paint::Shade;
-      p.percent = std::clamp(patternId_, 0, 100);
-      break;
-    case 4: {
-      auto found = patterns_.find(patternId_);
-      if (found != patterns_.end()) {
-        p.kind = Paint::Pattern;
-        p.pattern = &found->second;
-      }
-      break;
-    }
-    default: break;
-  }
-  p.opaque = patternOpaque_;
-  return p;
-}
+// The pattern in force (ESC *v#T): a fill of that type. Its values never
+// name "the current pattern" itself.
+Paint Interpreter::CurrentPattern() const { return FillPaint(patternType_ == 5 ? 0 : patternType_); }
 
 Paint Interpreter::FillPaint(int type) const {
   Paint p;
