@@ -4,6 +4,8 @@
 
 #include <stdlib.h>
 
+#include <benchmark/benchmark.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -29,6 +31,16 @@ inline std::string SetUpBenchPrinter(const char* prefix, std::u16string_view por
     return {};
   }
   return root;
+}
+
+// Runs the registered benchmarks and removes the throw-away root.
+inline int RunBenchmarks(int argc, char** argv, const std::string& root) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::error_code ignored;
+  std::filesystem::remove_all(root, ignored);
+  return 0;
 }
 
 }  // namespace kvbench

@@ -100,10 +100,5 @@ int main(int argc, char** argv) {
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Paths/10000/clipped", [](benchmark::State& s) { PathsPage(s, true); })
       ->Unit(benchmark::kMillisecond);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ignored;
-  std::filesystem::remove_all(pattern, ignored);
-  return 0;
+  return kvbench::RunBenchmarks(argc, argv, pattern);
 }

@@ -185,10 +185,5 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
   }
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  std::error_code ignored;
-  std::filesystem::remove_all(pattern, ignored);
-  return 0;
+  return kvbench::RunBenchmarks(argc, argv, pattern);
 }
