@@ -235,6 +235,19 @@ std::shared_ptr<Bitmap> BitmapFromDib(const BITMAPINFO* info, const void* bits, 
 using namespace kvplat::gdi;
 namespace engine = kvplat::engine;
 
+namespace {
+
+// A new bitmap object of a size and format (its pixels zero), not yet
+// registered; null when memory runs out.
+std::shared_ptr<GdiObject> NewBitmapObject(LONG width, LONG height, ULONG format) {
+  auto o = std::make_shared<GdiObject>();
+  o->kind = ObjectKind::Bitmap;
+  o->bitmap = MakeBitmap(width, height, format, true, DefaultPalette(format));
+  return o->bitmap != nullptr ? o : nullptr;
+}
+
+}  // namespace
+
 KVAPI HDC CreateCompatibleDC(HDC hdc) {
   if (hdc != nullptr && FindDc(hdc) == nullptr) return nullptr;
   auto dc = std::make_shared<DC>();
@@ -261,10 +274,8 @@ KVAPI HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
     return nullptr;
   }
   if (width == 0 || height == 0) return DefaultBitmapHandle();
-  auto o = std::make_shared<GdiObject>();
-  o->kind = ObjectKind::Bitmap;
-  o->bitmap = MakeBitmap(width, height, format, true, DefaultPalette(format));
-  if (o->bitmap == nullptr) return nullptr;
+  auto o = NewBitmapObject(width, height, format);
+  if (o == nullptr) return nullptr;
   return static_cast<HBITMAP>(RegisterObject(std::move(o)));
 }
 
@@ -275,10 +286,8 @@ KVAPI HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, co
     return nullptr;
   }
   if (width == 0 || height == 0) return DefaultBitmapHandle();
-  auto o = std::make_shared<GdiObject>();
-  o->kind = ObjectKind::Bitmap;
-  o->bitmap = MakeBitmap(width, height, format, true, DefaultPalette(format));
-  if (o->bitmap == nullptr) return nullptr;
+  auto o = NewBitmapObject(width, height, format);
+  if (o == nullptr) return nullptr;
   if (bits != nullptr) {
     // Rows of the caller's bits are padded to 16 bits.
     const std::size_t rowBytes = ((std::size_t(width) * bitCount + 15) / 16) * 2;

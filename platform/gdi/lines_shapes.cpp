@@ -243,7 +243,10 @@ KVAPI BOOL LineTo(HDC hdc, int x, int y) {
   return ok;
 }
 
-KVAPI BOOL Polyline(HDC hdc, const POINT* points, int count) {
+namespace {
+
+// Straight segments through the points, closed and filled for a polygon.
+BOOL PointsFigure(HDC hdc, const POINT* points, int count, bool polygon) {
   DcCall call(hdc);
   if (!call) return FALSE;
   if (points == nullptr || count < 2) return Invalid();
@@ -252,7 +255,14 @@ KVAPI BOOL Polyline(HDC hdc, const POINT* points, int count) {
   RecordedPath figure;
   PathMoveTo(figure, p[0]);
   for (std::size_t i = 1; i < p.size(); ++i) PathLineTo(figure, p[i]);
-  return Emit(*call, figure, true, false);
+  if (polygon) PathClose(figure);
+  return Emit(*call, figure, true, polygon);
+}
+
+}  // namespace
+
+KVAPI BOOL Polyline(HDC hdc, const POINT* points, int count) {
+  return PointsFigure(hdc, points, count, false);
 }
 
 KVAPI BOOL PolylineTo(HDC hdc, const POINT* points, DWORD count) {
@@ -298,16 +308,7 @@ KVAPI BOOL PolyBezierTo(HDC hdc, const POINT* points, DWORD count) {
 }
 
 KVAPI BOOL Polygon(HDC hdc, const POINT* points, int count) {
-  DcCall call(hdc);
-  if (!call) return FALSE;
-  if (points == nullptr || count < 2) return Invalid();
-  std::vector<POINTFIX> p;
-  if (!DevicePoints(*call, points, static_cast<std::size_t>(count), &p)) return FALSE;
-  RecordedPath figure;
-  PathMoveTo(figure, p[0]);
-  for (std::size_t i = 1; i < p.size(); ++i) PathLineTo(figure, p[i]);
-  PathClose(figure);
-  return Emit(*call, figure, true, true);
+  return PointsFigure(hdc, points, count, true);
 }
 
 KVAPI BOOL PolyPolygon(HDC hdc, const POINT* points, const INT* counts, int polygons) {
